@@ -1,0 +1,56 @@
+# VelRpt entry points. `make run` and `make test` work on a fresh Debian 12
+# machine: both install what the build needs first (scripts/install-deps).
+
+BUILD      ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS       ?= $(shell nproc)
+CTEST_ARGS ?=
+RUN_ARGS   ?=
+
+export QT_QPA_PLATFORM ?= offscreen
+export XDG_RUNTIME_DIR ?= /tmp/velrpt-runtime-$(shell id -u)
+
+.PHONY: all deps configure build run test test-asan test-tsan bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# The program's main job.
+run: build
+	scripts/run-main $(BUILD) $(RUN_ARGS)
+
+test: build
+	@mkdir -p -m 700 $(XDG_RUNTIME_DIR)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELRPT_SANITIZE=address -DVELRPT_BUILD_BENCH=OFF
+	cmake --build build-asan -j $(JOBS)
+	@mkdir -p -m 700 $(XDG_RUNTIME_DIR)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# Serial, simulator and whole-program tests under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELRPT_SANITIZE=thread -DVELRPT_BUILD_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS)
+	@mkdir -p -m 700 $(XDG_RUNTIME_DIR)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --output-on-failure -j $(JOBS) -L 'serial|sim|e2e|cli' $(CTEST_ARGS)
+
+bench: build
+	scripts/run-bench $(BUILD)
+
+clean:
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -1,0 +1,57 @@
+#pragma once
+// A grid of text cells with one title row (row 0) and data rows below it.
+// Both the telegram table and the meter ID list are StringGrids; the windows
+// show them through a thin Qt model, so every routine here runs without a
+// display.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class StringGrid {
+ public:
+  // Tells a view what changed, so it can repaint only that.
+  struct Observer {
+    virtual ~Observer() = default;
+    virtual void CellChanged(int col, int row) = 0;
+    virtual void RowCountChanged(int oldCount, int newCount) = 0;
+    virtual void GridReset() = 0;
+  };
+
+  StringGrid(int colCount, int rowCount);
+
+  int ColCount() const { return m_colCount; }
+  int RowCount() const { return static_cast<int>(m_rows.size()); }
+  void SetRowCount(int rowCount);
+
+  // Out-of-range cells read as empty and ignore writes, as a grid control does.
+  const std::string& Cell(int col, int row) const;
+  void SetCell(int col, int row, std::string text);
+  const std::vector<std::string>& Row(int row) const { return m_rows.at(row); }
+
+  // Increases with every change; lets callers keep derived data (an index)
+  // and notice when someone else changed the grid.
+  std::uint64_t Version() const { return m_version; }
+
+  void SetObserver(Observer* observer) { m_observer = observer; }
+
+  // Several changes reported as one reset (import, clear, delete).
+  void BeginBulkChange();
+  void EndBulkChange();
+
+ private:
+  int m_colCount;
+  std::vector<std::vector<std::string>> m_rows;
+  std::uint64_t m_version = 0;
+  Observer* m_observer = nullptr;
+  int m_bulkDepth = 0;
+  bool m_bulkDirty = false;
+};
+
+// Empties every data row and leaves the title row and one empty data row.
+void ClearGrid(StringGrid& grid);
+
+// Removes data row `row` (1 or more): rows below move up and column 0 is
+// renumbered 1, 2, 3, ... A grid with a single data row keeps it, emptied.
+void DeleteGridRow(int row, StringGrid& grid);
