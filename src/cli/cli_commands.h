@@ -1,0 +1,21 @@
+#pragma once
+// velrpt-cli subcommands. Each takes the arguments after its name and returns
+// the process exit status: 0 success, 1 a refused command, 2 bad input.
+
+#include <string>
+#include <vector>
+
+using CliArgs = std::vector<std::string>;
+
+struct CliCommand {
+  const char* name;
+  const char* summary;
+  int (*run)(const CliArgs& args);
+  const char* (*help)();
+};
+
+int RunDecode(const CliArgs& args);
+const char* DecodeHelp();
+
+// A one-line error on standard error; returns 2.
+int CliError(const std::string& message);

@@ -1,0 +1,54 @@
+// velrpt-cli: the program's logic without a window, for captures sent in
+// from the field, for scripts, and for our own tests.
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include "cli_commands.h"
+
+namespace {
+
+const CliCommand kCommands[] = {
+    {"decode", "decode a recorded serial byte stream", RunDecode, DecodeHelp},
+};
+
+void Usage(FILE* out) {
+  std::fprintf(out,
+               "usage: velrpt-cli COMMAND [OPTIONS]\n"
+               "       velrpt-cli COMMAND --help\n\ncommands:\n");
+  for (const CliCommand& c : kCommands) std::fprintf(out, "  %-14s %s\n", c.name, c.summary);
+}
+
+}  // namespace
+
+int CliError(const std::string& message) {
+  std::fprintf(stderr, "velrpt-cli: %s\n", message.c_str());
+  return 2;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    Usage(stderr);
+    return 2;
+  }
+  const std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    Usage(stdout);
+    return 0;
+  }
+  for (const CliCommand& c : kCommands) {
+    if (name != c.name) continue;
+    CliArgs args(argv + 2, argv + argc);
+    for (const std::string& a : args) {
+      if (a == "--help" || a == "-h") {
+        std::fputs(c.help(), stdout);
+        return 0;
+      }
+    }
+    return c.run(args);
+  }
+  Usage(stderr);
+  return CliError("unknown command '" + name + "'");
+}
