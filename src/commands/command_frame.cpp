@@ -1,0 +1,176 @@
+#include "command_frame.h"
+
+#include <charconv>
+
+namespace {
+
+constexpr std::uint8_t kStart = 0x68;
+constexpr std::uint8_t kEnd = 0x16;
+constexpr std::uint8_t kManufacturerLow = 0x8D;  // VLM, least significant byte first
+constexpr std::uint8_t kManufacturerHigh = 0x59;
+
+// The length byte L = N + 10 must fit in one byte.
+constexpr size_t kMaxCustomBytes = 255 - 10 - 5;
+
+void Put(Bytes& out, std::initializer_list<int> bytes) {
+  for (int b : bytes) out.push_back(static_cast<char>(b & 0xFF));
+}
+
+std::optional<Bytes> FlagRecord(const CommandControls& c) {
+  // Edit_flag may be empty or hold something that is no number: sending a
+  // made-up flag would be a command the operator never typed, so refuse.
+  const std::optional<int> number = ParseDecimal(c.flag);
+  if (!number) return std::nullopt;
+  const int low = *number & 0xFF;
+  if (low < 1 || low > 64) return std::nullopt;
+  Bytes r;
+  Put(r, {0x0F, 0xFF, 0x05, 0x04, low, c.flagSet ? 1 : 0, 0x00, 0x00});
+  return r;
+}
+
+std::optional<Bytes> CalibrationRecord(const CommandControls& c) {
+  const std::optional<int> v = ParseDecimal(c.calibration);
+  if (!v || *v < 0) return std::nullopt;
+  int high = (*v / 256) % 256;
+  if (c.calibrationOn) high |= 0x80;
+  Bytes r;
+  Put(r, {0x0F, 0xFF, 0x32, 0x02, *v % 256, high});
+  return r;
+}
+
+std::optional<Bytes> NewIdRecord(std::string_view newId, std::uint8_t version) {
+  if (newId.size() != 8) return std::nullopt;
+  BcdId id{};
+  IdToBcd(newId, id);
+  Bytes r;
+  Put(r, {0x07, 0x79, id[3], id[2], id[1], id[0], kManufacturerLow, kManufacturerHigh, version, 0x00});
+  return r;
+}
+
+}  // namespace
+
+void IdToBcd(std::string_view idText, BcdId& out) {
+  if (idText.size() != 8) return;
+  for (size_t k = 0; k < 4; ++k) {
+    const int hi = static_cast<unsigned char>(idText[2 * k]) - 0x30;
+    const int lo = static_cast<unsigned char>(idText[2 * k + 1]) - 0x30;
+    out[k] = static_cast<std::uint8_t>((hi * 16 + lo) & 0xFF);
+  }
+}
+
+std::optional<int> ParseDecimal(std::string_view text) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  if (first == last) return std::nullopt;
+  int value = 0;
+  const auto [ptr, ec] = std::from_chars(first, last, value);
+  if (ec != std::errc() || ptr != last) return std::nullopt;
+  return value;
+}
+
+std::uint8_t VersionByte(std::string_view text) {
+  return static_cast<std::uint8_t>(ParseDecimal(text).value_or(3) & 0xFF);
+}
+
+std::optional<std::uint8_t> WirelessModeCode(std::string_view text) {
+  if (text == "Mode T+C") return 0x00;
+  if (text == "Mode T") return 0x01;
+  if (text == "Mode S") return 0x03;
+  if (text == "Mode C") return 0x05;
+  return std::nullopt;
+}
+
+std::optional<Bytes> EncodeDateTimeRecord(const LocalTime& t, LogSink& log) {
+  int y;
+  if (t.year > 2000)
+    y = t.year - 2000;
+  else if (t.year >= 1901)
+    y = t.year - 1900;
+  else if (t.year >= 0 && t.year < 100)
+    y = t.year;
+  else {
+    log.AppendLine(kIncorrectYear);
+    return std::nullopt;
+  }
+  Bytes r;
+  Put(r, {0x04, 0x6D, t.minute, t.hour, (y % 8) * 32 + t.day, ((y / 8) % 16) * 16 + t.month});
+  return r;
+}
+
+int InnerLength(CommandKind kind, size_t customBytes) {
+  switch (kind) {
+    case CommandKind::RxStartHour:
+    case CommandKind::RxHours:
+      return 8;
+    case CommandKind::RxWindow:
+    case CommandKind::DateTime:
+    case CommandKind::ClockCalibration:
+      return 11;
+    case CommandKind::Flag:
+      return 13;
+    case CommandKind::NewId:
+      return 15;
+    case CommandKind::WirelessMode:
+      return 10;
+    case CommandKind::CustomData:
+      return 5 + static_cast<int>(customBytes);
+  }
+  return 0;
+}
+
+Bytes BuildCommandFrame(CommandKind kind, std::string_view data, const FrameInputs& in, CommandState& state) {
+  const std::uint8_t access = state.NextAccessNumber();
+  const CommandControls& c = in.controls;
+  const std::uint8_t version = VersionByte(c.version);
+
+  std::optional<Bytes> records;
+  switch (kind) {
+    case CommandKind::RxStartHour:
+      records = Bytes{0x01, 0x22, static_cast<char>(c.rxStartHour)};
+      break;
+    case CommandKind::RxHours:
+      records = Bytes{0x01, 0x26, static_cast<char>(c.rxHours)};
+      break;
+    case CommandKind::RxWindow:
+      records.emplace();
+      Put(*records, {0x0F, 0xFF, 0x6D, 0x02, c.rxStartHour, c.rxHours});
+      break;
+    case CommandKind::DateTime:
+      records = EncodeDateTimeRecord(in.clock.Now(), in.log);
+      break;
+    case CommandKind::Flag:
+      records = FlagRecord(c);
+      break;
+    case CommandKind::ClockCalibration:
+      records = CalibrationRecord(c);
+      break;
+    case CommandKind::NewId:
+      records = NewIdRecord(data, version);
+      break;
+    case CommandKind::WirelessMode:
+      if (const auto code = WirelessModeCode(c.wirelessMode)) {
+        records.emplace();
+        Put(*records, {0x0F, 0xFF, 0x20, 0x01, *code});
+      }
+      break;
+    case CommandKind::CustomData:
+      if (!data.empty() && data.size() <= kMaxCustomBytes) records = Bytes(data);
+      break;
+  }
+  if (!records) return Bytes();
+
+  const int n = InnerLength(kind, records->size());
+  // A wireless mode frame always goes out framed, whatever "BMT" says.
+  const bool framed = kind == CommandKind::WirelessMode || !c.bmt;
+  const BcdId& a = state.repeaterAddress;
+
+  Bytes frame;
+  frame.reserve(static_cast<size_t>(n) + 13);
+  if (framed) Put(frame, {kStart});
+  Put(frame, {n + 10, 0x06, kManufacturerLow, kManufacturerHigh, a[3], a[2], a[1], a[0], version, 0x00, n,
+              0x7A, access, 0x00, 0x00, 0x00});
+  frame += *records;
+  if (framed) Put(frame, {kEnd});
+  return frame;
+}
