@@ -52,5 +52,13 @@ test-tsan: deps
 bench: build
 	scripts/run-bench $(BUILD)
 
+# libFuzzer targets (clang, ASan + UBSan), each run for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 120
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVELRPT_FUZZ=ON -DVELRPT_BUILD_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS) --target velrpt_fuzz_all
+	scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz
