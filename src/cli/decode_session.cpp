@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "repeater_answer.h"
+
 
 const char* const kDecodeOptionsHelp =
     "  --repeater-id TEXT   the selected repeater (Edit_repeaterID); its frames are\n"
@@ -62,6 +64,7 @@ DecodeSession::DecodeSession(const DecodeSessionOptions& options, LogSink& log)
       m_time(*m_clock, m_formats),
       m_table(MakeTelegramTable()) {
   TelegramContext ctx{log, m_table, m_time, {}, {}, {}};
+  ctx.repeaterAnswer = [&log, this](std::string_view frame) { DecodeRepeaterAnswer(frame, log, m_time); };
   m_handler = std::make_unique<ReceiveHandler>(std::move(ctx));
 }
 

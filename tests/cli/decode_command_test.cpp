@@ -120,3 +120,22 @@ TEST(DecodeCommand, BadInputIsOneLineAndStatusTwo) {
                              "--table", "--separator", "--stats", "--now"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
+
+// The selected repeater's frames go to the answer decoder: the sample holds a
+// status, a flags and an error answer of repeater 12345678.
+TEST(DecodeCommand, RepeaterAnswersAreDecoded) {
+  const auto r = RunProgram(kCli, QStringList{"decode", "--hex", "--repeater-id", "12345678"} + kFixed +
+                                      QStringList{kSample});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = Lines(r.out);
+  int headers = 0;
+  for (const auto& l : lines) headers += l.rfind("Repeater 12345678, VLM: 68 ", 0) == 0;
+  EXPECT_EQ(headers, 3);
+  for (const char* expected : {"START HOUR = 22", "WORK HOURS RX = 4", "Wireless mode: S1", "Flags (32 total): 80000001",
+                               "Work time left: 3600 s", "Error telegram - Invalid input data"})
+    EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
+  // --new-id routes the same way.
+  const auto renamed = RunProgram(kCli, QStringList{"decode", "--hex", "--new-id", "12345678"} + kFixed +
+                                            QStringList{kSample});
+  EXPECT_EQ(renamed.out, r.out);
+}
