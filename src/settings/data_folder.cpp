@@ -1,0 +1,41 @@
+#include "data_folder.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string Created(const fs::path& folder) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  return folder.string();
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+}  // namespace
+
+std::string ChooseDataFolder(const DataFolderInputs& in) {
+  if (!in.dataDirOption.empty()) return Created(fs::absolute(in.dataDirOption));
+  if (!in.programFolder.empty() && ::access(in.programFolder.c_str(), W_OK) == 0) return in.programFolder;
+  // XDG: a relative $XDG_CONFIG_HOME is invalid and ignored.
+  const fs::path config = !in.xdgConfigHome.empty() && in.xdgConfigHome[0] == '/'
+                              ? fs::path(in.xdgConfigHome)
+                              : fs::path(in.home) / ".config";
+  return Created(config / "velrpt");
+}
+
+std::string DataFolder(const std::string& dataDirOption, const std::string& programPath) {
+  return ChooseDataFolder(
+      {dataDirOption, fs::path(programPath).parent_path().string(), Env("XDG_CONFIG_HOME"), Env("HOME")});
+}
+
+std::string IniFilePath(const std::string& dataFolder, const std::string& programPath) {
+  return (fs::path(dataFolder) / fs::path(programPath).filename().replace_extension(".ini")).string();
+}

@@ -1,0 +1,24 @@
+#pragma once
+// Where the program keeps its ini file and its log folder "files": the
+// program's folder when it is writable, otherwise $XDG_CONFIG_HOME/velrpt
+// (~/.config/velrpt); --data-dir overrides both. Code builds absolute paths
+// from this folder; nothing changes the current directory.
+
+#include <string>
+
+struct DataFolderInputs {
+  std::string dataDirOption;  // --data-dir, empty when not given
+  std::string programFolder;  // folder of the executable
+  std::string xdgConfigHome;  // $XDG_CONFIG_HOME, may be empty
+  std::string home;           // $HOME
+};
+
+// The data folder for these inputs. A chosen --data-dir or config folder is
+// created when missing, so the settings can be saved on the first run.
+std::string ChooseDataFolder(const DataFolderInputs& in);
+
+// The same, with the environment of this process.
+std::string DataFolder(const std::string& dataDirOption, const std::string& programPath);
+
+// The program's base name with ".ini", in the data folder.
+std::string IniFilePath(const std::string& dataFolder, const std::string& programPath);
