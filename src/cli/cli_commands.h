@@ -16,6 +16,8 @@ struct CliCommand {
 
 int RunDecode(const CliArgs& args);
 const char* DecodeHelp();
+int RunFrame(const CliArgs& args);
+const char* FrameHelp();
 
 // A one-line error on standard error; returns 2.
 int CliError(const std::string& message);

@@ -12,6 +12,7 @@ namespace {
 
 const CliCommand kCommands[] = {
     {"decode", "decode a recorded serial byte stream", RunDecode, DecodeHelp},
+    {"frame", "print the frame of one repeater command", RunFrame, FrameHelp},
 };
 
 void Usage(FILE* out) {
