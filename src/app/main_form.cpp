@@ -1,0 +1,567 @@
+#include "main_form.h"
+
+#include <QAction>
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <exception>
+
+#include "about_form.h"
+#include "key_filters.h"
+#include "log_memo.h"
+#include "signal_chart.h"
+#include "string_grid_model.h"
+#include "telegram_decoder.h"
+#include "up_down.h"
+
+namespace {
+
+// Linux stand-ins for the fonts the window was laid out with.
+QFont ControlFont() {
+  QFont f(
+      QStringList{QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+  f.setPointSize(10);
+  return f;
+}
+
+QFont BmtFont() {
+  QFont f(QStringList{QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")});
+  f.setPointSize(10);
+  return f;
+}
+
+template <class W>
+W* Named(W* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
+  auto* label = Named(new QLabel(text, parent), name);
+  label->setFont(ControlFont());
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) {
+  auto* button = Named(new QPushButton(text, parent), name);
+  button->setFont(ControlFont());
+  return button;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& text) {
+  auto* check = Named(new QCheckBox(text, parent), name);
+  check->setFont(ControlFont());
+  return check;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text, int maxLength, int width) {
+  auto* edit = Named(new QLineEdit(text, parent), name);
+  if (maxLength > 0) edit->setMaxLength(maxLength);
+  if (width > 0) edit->setFixedWidth(width);
+  return edit;
+}
+
+void SetupGridView(QTableView* view, int rowHeight) {
+  view->verticalHeader()->hide();
+  view->verticalHeader()->setDefaultSectionSize(rowHeight);
+  view->verticalHeader()->setMinimumSectionSize(rowHeight);
+  view->horizontalHeader()->setHighlightSections(false);
+  view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  view->setWordWrap(false);
+}
+
+const QColor kBarRed(255, 0, 0);
+
+}  // namespace
+
+ClockTexts MakeClockTexts(const TimeTexts& times) {
+  const LocalTime now = times.Now();
+  const QString date = QString::fromStdString(times.Date(now));
+  const QString time = QString::fromStdString(times.Time(now));
+  return {QStringLiteral("        ") + time + QStringLiteral(", ") + date, date + QLatin1Char(' ') + time};
+}
+
+QStringList ChartCategories(const QStringList& labels) {
+  QStringList out;
+  out.reserve(labels.size());
+  QSet<QString> used;
+  for (QString label : labels) {
+    if (label.isEmpty()) label = QStringLiteral(" ");
+    while (used.contains(label)) label.append(QChar(0x200B));
+    used.insert(label);
+    out.append(label);
+  }
+  return out;
+}
+
+TForm1::TForm1(FormEnv env, QWidget* parent)
+    : QMainWindow(parent),
+      m_env(std::move(env)),
+      m_times(std::make_unique<TimeTexts>(*m_env.clock, m_env.formats)),
+      m_table(MakeTelegramTable()),
+      m_meterList(4, 2),
+      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QString::fromLatin1(kCaption));
+  resize(1158, 793);
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(6, 4, 6, 2);
+  layout->setSpacing(4);
+  BuildTopStrip(central, layout);
+  BuildPage();
+  layout->addWidget(PageControl1, 0);
+  BuildBottom(central, layout);
+  setCentralWidget(central);
+  BuildMenus();
+  BuildStatusBar();
+  InstallKeyFilters();
+
+  m_about = new TForm4(this);
+
+  // Creation: the two ini values, the grids' titles, the defaults.
+  MainIniValues ini;
+  if (m_env.ini) ini = m_env.ini->Load();
+  Edit_repeaterID->setText(QString::fromStdString(ini.lastRepeater));
+  UD_rxtime->SetPosition(ini.setRxTime);
+  m_selectedRow = 1;
+  const char* meterTitles[] = {"No.", "Serial ID", "Note ", "Time "};
+  for (int c = 0; c < 4; ++c) m_meterList.SetCell(c, 0, meterTitles[c]);
+  Check_onlyRepeater->setChecked(true);
+
+  TelegramContext ctx{*Memo_log, m_table, *m_times, {}, {}, {}, nullptr};
+  ctx.repeaterAnswer = [this](std::string_view frame) {
+    if (m_repeaterAnswer) m_repeaterAnswer(frame);
+  };
+  ctx.setStatus = [this](const std::string& text) { SetStatusPanel(0, QString::fromStdString(text)); };
+  ctx.rowWritten = [this](int) { DrawSignalChart(kColRssi); };
+  m_receiver = std::make_unique<ReceiveHandler>(std::move(ctx));
+
+  Timer_time = Named(new QTimer(this), "Timer_time");
+  Timer_time->setInterval(1000);
+  connect(Timer_time, &QTimer::timeout, this, &TForm1::Timer_timeTimer);
+  Timer_time->start();
+  Timer_timeTimer();
+}
+
+TForm1::~TForm1() {
+  // The models detach from the grids before the grids go.
+  delete Grid_values->model();
+  delete StringGrid1->model();
+}
+
+void TForm1::BuildTopStrip(QWidget* parent, QVBoxLayout* layout) {
+  auto* row1 = new QHBoxLayout();
+  Label2 = MakeLabel(parent, "Label2", QStringLiteral("Enter REPEATER ID to work with"));
+  Edit_repeaterID = MakeEdit(parent, "Edit_repeaterID", QString(), 8, 96);
+  Edit_repeaterID->setFont(ControlFont());
+  BitBtn2 = MakeButton(parent, "BitBtn2", QStringLiteral("Set in Korvex"));
+  Check_bmt = Named(new QCheckBox(QStringLiteral("BMT"), parent), "Check_bmt");
+  Check_bmt->setFont(BmtFont());
+  Label10 = MakeLabel(parent, "Label10", QStringLiteral("Change repeater ID"));
+  Edit_newID = MakeEdit(parent, "Edit_newID", QString(), 8, 96);
+  Edit_newID->setFont(ControlFont());
+  BitBtn9 = MakeButton(parent, "BitBtn9", QStringLiteral("Set"));
+  row1->addWidget(Label2);
+  row1->addWidget(Edit_repeaterID);
+  row1->addWidget(BitBtn2);
+  row1->addSpacing(8);
+  row1->addWidget(Check_bmt);
+  row1->addSpacing(40);
+  row1->addWidget(Label10);
+  row1->addWidget(Edit_newID);
+  row1->addWidget(BitBtn9);
+  row1->addStretch();
+  layout->addLayout(row1);
+
+  auto* row2 = new QHBoxLayout();
+  Button1 = MakeButton(parent, "Button1", QStringLiteral("Send custom HEX data"));
+  Label3 = MakeLabel(parent, "Label3", QStringLiteral("Enter only data part to be sent, in HEX"));
+  Edit_send_command = MakeEdit(parent, "Edit_send_command", QString(), 64, 0);
+  Edit_send_command->setFont(ControlFont());
+  row2->addWidget(Button1);
+  row2->addWidget(Label3);
+  row2->addWidget(Edit_send_command, 1);
+  layout->addLayout(row2);
+}
+
+void TForm1::BuildGroupBox() {
+  GroupBox1 = Named(new QGroupBox(QStringLiteral("   Setting parameters   "), TabSheet1), "GroupBox1");
+  GroupBox1->setFont(ControlFont());
+  QWidget* g = GroupBox1;
+  auto* grid = new QGridLayout(GroupBox1);
+  grid->setVerticalSpacing(3);
+  grid->setHorizontalSpacing(6);
+
+  auto spinPair = [g](QLineEdit* edit, UpDown* spin) {
+    auto* box = new QWidget(g);
+    auto* h = new QHBoxLayout(box);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(0);
+    h->addWidget(edit);
+    h->addWidget(spin);
+    h->addStretch();
+    spin->SetBuddy(edit);
+    return box;
+  };
+
+  Label_datetime = MakeLabel(g, "Label_datetime", QString());
+  BitBtn1 = MakeButton(g, "BitBtn1", QStringLiteral("Set datetime"));
+  grid->addWidget(Label_datetime, 0, 0, 1, 2);
+  grid->addWidget(BitBtn1, 0, 2);
+
+  Label5 = MakeLabel(g, "Label5", QStringLiteral("Calibrate clock"));
+  Check_onClock = MakeCheck(g, "Check_onClock", QStringLiteral("On/Off"));
+  Edit1 = MakeEdit(g, "Edit1", QString(), 0, 56);
+  Button5 = MakeButton(g, "Button5", QStringLiteral("Set"));
+  auto* calib = new QWidget(g);
+  auto* calibRow = new QHBoxLayout(calib);
+  calibRow->setContentsMargins(0, 0, 0, 0);
+  calibRow->addWidget(Check_onClock);
+  calibRow->addWidget(Edit1);
+  calibRow->addStretch();
+  grid->addWidget(Label5, 1, 0);
+  grid->addWidget(calib, 1, 1);
+  grid->addWidget(Button5, 1, 2);
+
+  Label1 = MakeLabel(g, "Label1", QStringLiteral("RX hours:"));
+  Edit_rxtime = MakeEdit(g, "Edit_rxtime", QStringLiteral("1"), 0, 40);
+  UD_rxtime = Named(new UpDown(1, 6, 1, g), "UD_rxtime");
+  Button2 = MakeButton(g, "Button2", QStringLiteral("Set"));
+  grid->addWidget(Label1, 2, 0);
+  grid->addWidget(spinPair(Edit_rxtime, UD_rxtime), 2, 1);
+  grid->addWidget(Button2, 2, 2);
+
+  Label9 = MakeLabel(g, "Label9", QStringLiteral("RX start hour (0-23)"));
+  Edit_rxstarttime = MakeEdit(g, "Edit_rxstarttime", QStringLiteral("1"), 2, 40);
+  Edit_rxstarttime->setReadOnly(true);
+  UD_rxstarttime = Named(new UpDown(0, 23, 1, g), "UD_rxstarttime");
+  BitBtn5 = MakeButton(g, "BitBtn5", QStringLiteral("Set"));
+  grid->addWidget(Label9, 3, 0);
+  grid->addWidget(spinPair(Edit_rxstarttime, UD_rxstarttime), 3, 1);
+  grid->addWidget(BitBtn5, 3, 2);
+
+  Button3 = MakeButton(g, "Button3", QStringLiteral("Set both Start and Operating time"));
+  grid->addWidget(Button3, 4, 0, 1, 3);
+
+  Label4 = MakeLabel(g, "Label4", QStringLiteral("Wireless mode"));
+  Combo_wirelessMode = Named(new QComboBox(g), "Combo_wirelessMode");
+  Combo_wirelessMode->addItems({QStringLiteral("Mode T+C"), QStringLiteral("Mode T"),
+                                QStringLiteral("Mode S"), QStringLiteral("Mode C")});
+  Combo_wirelessMode->setCurrentIndex(0);
+  Button4 = MakeButton(g, "Button4", QStringLiteral("Set"));
+  grid->addWidget(Label4, 5, 0);
+  grid->addWidget(Combo_wirelessMode, 5, 1);
+  grid->addWidget(Button4, 5, 2);
+
+  CheckBox2 = MakeCheck(g, "CheckBox2", QStringLiteral("Set/Clear flag"));
+  Edit_flag = MakeEdit(g, "Edit_flag", QStringLiteral("1"), 2, 40);
+  BitBtn8 = MakeButton(g, "BitBtn8", QStringLiteral("Set"));
+  grid->addWidget(CheckBox2, 6, 0);
+  grid->addWidget(Edit_flag, 6, 1);
+  grid->addWidget(BitBtn8, 6, 2);
+
+  Label11 = MakeLabel(g, "Label11", QStringLiteral("1 - Auto mode (always ON) "));
+  Label6 = MakeLabel(g, "Label6", QStringLiteral("3 - Clock Debug (service)"));
+  Label12 = MakeLabel(g, "Label12", QStringLiteral("33 - put in Sleep"));
+  grid->addWidget(Label11, 7, 0, 1, 3);
+  grid->addWidget(Label6, 8, 0, 1, 3);
+  grid->addWidget(Label12, 9, 0, 1, 3);
+  grid->setRowStretch(10, 1);
+}
+
+void TForm1::BuildPage() {
+  PageControl1 = Named(new QTabWidget(this), "PageControl1");
+  TabSheet1 = Named(new QWidget(PageControl1), "TabSheet1");
+  PageControl1->addTab(TabSheet1, QStringLiteral("   Repeater configuration   "));
+  PageControl1->setFont(ControlFont());
+  auto* row = new QHBoxLayout(TabSheet1);
+  row->setContentsMargins(4, 4, 4, 4);
+
+  BuildGroupBox();
+  row->addWidget(GroupBox1, 0);
+
+  auto* middle = new QVBoxLayout();
+  Label7 = MakeLabel(TabSheet1, "Label7", QStringLiteral("Repeater ID"));
+  Check_onlyRepeater = MakeCheck(TabSheet1, "Check_onlyRepeater", QStringLiteral("Show only service data"));
+  StringGrid1 = Named(new QTableView(TabSheet1), "StringGrid1");
+  m_meterModel = new StringGridModel(m_meterList, /*editable=*/true);
+  StringGrid1->setModel(m_meterModel);
+  SetupGridView(StringGrid1, 18);
+  const int meterWidths[] = {41, 67, 79, 64};
+  for (int c = 0; c < 4; ++c) StringGrid1->setColumnWidth(c, meterWidths[c]);
+  StringGrid1->setFixedWidth(41 + 67 + 79 + 64 + 2 * StringGrid1->frameWidth() + 18);
+  middle->addWidget(Label7);
+  middle->addWidget(Check_onlyRepeater);
+  middle->addWidget(StringGrid1, 1);
+  row->addLayout(middle, 0);
+
+  auto* right = new QVBoxLayout();
+  Label8 = MakeLabel(TabSheet1, "Label8", QStringLiteral("Table for real-time repeated meters"));
+  Check_noNew = MakeCheck(TabSheet1, "Check_noNew", QStringLiteral("Do not add new"));
+  Grid_values = Named(new QTableView(TabSheet1), "Grid_values");
+  m_tableModel = new StringGridModel(m_table, /*editable=*/false);
+  Grid_values->setModel(m_tableModel);
+  SetupGridView(Grid_values, 18);
+  Grid_values->setSelectionBehavior(QAbstractItemView::SelectRows);
+  Grid_values->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  Grid_values->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  Grid_values->setColumnWidth(0, 38);
+  for (int c = 1; c < kTableColumns; ++c) Grid_values->setColumnWidth(c, 64);
+  connect(Grid_values->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current, const QModelIndex&) {
+            if (current.isValid()) Grid_valuesSelectCell(current.column(), current.row() + 1);
+          });
+  auto* buttons = new QHBoxLayout();
+  BitBtn7 = MakeButton(TabSheet1, "BitBtn7", QStringLiteral("Export to csv"));
+  BitBtn6 = MakeButton(TabSheet1, "BitBtn6", QStringLiteral("Clear"));
+  buttons->addWidget(BitBtn7);
+  buttons->addStretch();
+  buttons->addWidget(BitBtn6);
+  auto* header = new QHBoxLayout();
+  header->addWidget(Label8);
+  header->addStretch();
+  header->addWidget(Check_noNew);
+  right->addLayout(header);
+  right->addWidget(Grid_values, 1);
+  right->addLayout(buttons);
+  row->addLayout(right, 1);
+}
+
+void TForm1::BuildChart() {
+  m_chart = new QChart();
+  m_chart->setTitle(QStringLiteral("Signal Strength in dBm"));
+  m_chart->legend()->hide();
+  m_chart->setMargins(QMargins(0, 0, 0, 5));
+  m_chart->setBackgroundRoundness(0);
+
+  Series1 = new QBarSeries();
+  Series1->setObjectName(QStringLiteral("Series1"));
+  Series1->setBarWidth(0.1);
+  Series1->setLabelsVisible(false);
+  // Every bar is drawn pure red; Qt Charts has one colour per set, so one
+  // set carries all of them.
+  m_barSet = new QBarSet(QString());
+  m_barSet->setColor(kBarRed);
+  m_barSet->setBorderColor(kBarRed);
+  Series1->append(m_barSet);
+  m_chart->addSeries(Series1);
+
+  m_axisX = new QBarCategoryAxis();
+  m_axisX->setLabelsAngle(-90);
+  m_chart->addAxis(m_axisX, Qt::AlignBottom);
+  Series1->attachAxis(m_axisX);
+
+  m_axisY = new QValueAxis();
+  m_axisY->setRange(20, 150);
+  m_axisY->setLabelFormat(QStringLiteral("%d"));
+  m_axisY->setTitleText(QStringLiteral("dBm"));
+  QFont titleFont = m_axisY->titleFont();
+  titleFont.setBold(true);
+  titleFont.setStretch(QFont::SemiCondensed);
+  m_axisY->setTitleFont(titleFont);
+  m_chart->addAxis(m_axisY, Qt::AlignLeft);
+  Series1->attachAxis(m_axisY);
+
+  Chart_db = Named(new QChartView(m_chart), "Chart_db");
+  Chart_db->setRenderHint(QPainter::Antialiasing, false);
+}
+
+void TForm1::BuildBottom(QWidget* parent, QVBoxLayout* layout) {
+  auto* row = new QHBoxLayout();
+  Memo_log = Named(new LogMemo(parent), "Memo_log");
+  QFont mono(QStringList{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
+  mono.setPointSize(9);
+  Memo_log->setFont(mono);
+  BuildChart();
+  Chart_db->setParent(parent);
+  row->addWidget(Memo_log, 3);
+  row->addWidget(Chart_db, 2);
+  layout->addLayout(row, 1);
+}
+
+void TForm1::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu1"));
+  File1 = Named(bar->addMenu(QStringLiteral("File")), "File1");
+  Savelogfile1 = Named(File1->addAction(QStringLiteral("Save log file")), "Savelogfile1");
+  Clearlog1 = Named(File1->addAction(QStringLiteral("Clear log")), "Clearlog1");
+  Print1 = Named(File1->addAction(QStringLiteral("Print table data")), "Print1");
+  File1->addSeparator();
+  Exit1 = Named(File1->addAction(QStringLiteral("Exit")), "Exit1");
+  ools1 = Named(bar->addMenu(QStringLiteral("Tools")), "ools1");
+  Settings1 = Named(ools1->addAction(QStringLiteral("Settings")), "Settings1");
+  Help1 = Named(bar->addMenu(QStringLiteral("Help")), "Help1");
+  About1 = Named(Help1->addAction(QStringLiteral("About")), "About1");
+  UserManual1 = Named(Help1->addAction(QStringLiteral("User Manual")), "UserManual1");
+
+  connect(Clearlog1, &QAction::triggered, this, &TForm1::Clearlog1Click);
+  connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+  connect(Settings1, &QAction::triggered, this, &TForm1::Settings1Click);
+  connect(About1, &QAction::triggered, this, &TForm1::About1Click);
+  connect(UserManual1, &QAction::triggered, this, &TForm1::UserManual1Click);
+}
+
+void TForm1::BuildStatusBar() {
+  StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
+  StatusBar1->setSizeGripEnabled(true);
+  const int widths[] = {300, 500, 0};
+  for (int i = 0; i < 3; ++i) {
+    auto* panel = new QLabel(StatusBar1);
+    panel->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(i));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    if (widths[i] > 0) panel->setFixedWidth(widths[i]);
+    StatusBar1->addWidget(panel, widths[i] > 0 ? 0 : 1);
+    m_panels[i] = panel;
+  }
+  setStatusBar(StatusBar1);
+}
+
+void TForm1::InstallKeyFilters() {
+  for (QLineEdit* edit : {Edit_repeaterID, Edit_newID, Edit_rxtime, Edit_rxstarttime, Edit1})
+    new DigitKeyFilter(edit);
+  // Edit_flag: the text before the key decides; a value that cannot grow
+  // into a flag number (1..32) is replaced by the typed digit.
+  new DigitKeyFilter(Edit_flag, [](QLineEdit& edit, char) {
+    if (FlagTextMustRestart(edit.text())) edit.clear();
+  });
+}
+
+void TForm1::SetSettingsWindow(QWidget* window, std::function<void()> show) {
+  m_settingsWindow = window;
+  m_showSettings = std::move(show);
+}
+
+void TForm1::SetStatusPanel(int panel, const QString& text) {
+  if (panel >= 0 && panel < 3) m_panels[panel]->setText(text);
+}
+
+QString TForm1::StatusPanel(int panel) const {
+  return panel >= 0 && panel < 3 ? m_panels[panel]->text() : QString();
+}
+
+DecodeOptions TForm1::DecodeSnapshot() const {
+  DecodeOptions o;
+  o.discardWrongCI = m_wrongCI ? m_wrongCI() : true;
+  o.onlyRepeater = Check_onlyRepeater->isChecked();
+  o.repeaterId = Edit_repeaterID->text().toStdString();
+  o.newId = Edit_newID->text().toStdString();
+  o.noNew = Check_noNew->isChecked();
+  return o;
+}
+
+void TForm1::Comm1RxChar(QObject* /*sender*/, int count) {
+  if (!m_read || count <= 0) return;
+  m_receiver->ReceiveEvent(count, m_read, DecodeSnapshot());
+}
+
+void TForm1::DrawSignalChart(int column) {
+  try {
+    m_barSet->remove(0, m_barSet->count());
+    const std::vector<ChartBar> bars = SignalChartBars(m_table, column);
+    QList<qreal> values;
+    QStringList labels;
+    values.reserve(static_cast<qsizetype>(bars.size()));
+    labels.reserve(static_cast<qsizetype>(bars.size()));
+    for (const ChartBar& bar : bars) {
+      values.append(bar.value);
+      labels.append(QString::fromStdString(bar.label));
+    }
+    m_axisX->setCategories(ChartCategories(labels));
+    m_barSet->append(values);
+  } catch (const std::exception& e) {
+    Memo_log->AppendLine(std::string("Exception drawing chart - ") + e.what());
+  }
+}
+
+void TForm1::Timer_timeTimer() {
+  const ClockTexts texts = MakeClockTexts(*m_times);
+  SetStatusPanel(2, texts.statusPanel);
+  Label_datetime->setText(texts.label);
+}
+
+void TForm1::Grid_valuesSelectCell(int col, int row) {
+  m_selectedCol = col;
+  m_selectedRow = row;
+}
+
+void TForm1::FormCloseQuery(bool& canClose) {
+  canClose =
+      m_env.prompts->Confirm("Exit Confirmation", "Are you sure you want to exit?", Prompts::Icon::Warning);
+}
+
+void TForm1::FormClose() {
+  if (!m_env.ini) return;
+  MainIniValues values;
+  values.lastRepeater = Edit_repeaterID->text().toStdString();
+  values.setRxTime = UD_rxtime->Position();
+  if (!m_env.ini->Save(values)) {
+    m_env.prompts->Message("Saving settings", "Settings will not be saved, no write permission",
+                           Prompts::Icon::Warning);
+    if (m_settingsWindow) m_settingsWindow->hide();
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  bool canClose = false;
+  FormCloseQuery(canClose);
+  if (!canClose) {
+    event->ignore();
+    return;
+  }
+  FormClose();
+  // The other windows go with the main window.
+  if (m_settingsWindow) m_settingsWindow->hide();
+  m_about->hide();
+  event->accept();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (m_shown) return;
+  m_shown = true;
+  FormShow();
+}
+
+void TForm1::FormShow() {
+  if (m_onFirstShow) m_onFirstShow();
+}
+
+void TForm1::Exit1Click() { close(); }
+
+void TForm1::Settings1Click() {
+  if (m_showSettings) m_showSettings();
+}
+
+void TForm1::About1Click() { m_about->ShowCentredOn(this); }
+
+void TForm1::UserManual1Click() {
+  // The viewer's answer is not examined: a missing file or viewer says nothing.
+  m_openUrl(QUrl::fromLocalFile(QDir(m_env.programDir).filePath(QStringLiteral("UsrManEn.pdf"))));
+}
+
+void TForm1::Clearlog1Click() { Memo_log->Clear(); }

@@ -1,0 +1,223 @@
+#pragma once
+// TForm1, the main window: the selected repeater, the repeater parameter
+// controls, the meter ID list, the telegram table, the log window, the
+// signal chart and the status bar. The window only reads its controls into
+// snapshots and shows results; the logic lives in the libraries.
+
+#include <QMainWindow>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "local_formats.h"
+#include "main_ini.h"
+#include "prompts.h"
+#include "receive_handler.h"
+#include "string_grid.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QTableView;
+class QTimer;
+class QWidget;
+class QChart;
+class QChartView;
+class QBarSeries;
+class QBarSet;
+class QBarCategoryAxis;
+class QValueAxis;
+class LogMemo;
+class StringGridModel;
+class TForm4;
+class UpDown;
+
+// What the main window needs from the program around it.
+struct FormEnv {
+  Prompts* prompts = nullptr;    // required
+  const Clock* clock = nullptr;  // required
+  LocalFormats formats = LocalFormats::System();
+  QString programDir;           // user manual
+  MainIniStore* ini = nullptr;  // null: defaults, nothing saved
+};
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(FormEnv env, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // --- hooks to the other windows and the serial link -------------------
+  // Settings1Click shows the settings window through this.
+  void SetSettingsWindow(QWidget* window, std::function<void()> show);
+  // Check_wrongCI of the settings window, read at every receive event.
+  void SetWrongCIReader(std::function<bool()> reader) { m_wrongCI = std::move(reader); }
+  // FormShow: EnsurePortOpen.
+  void SetOnFirstShow(std::function<void()> fn) { m_onFirstShow = std::move(fn); }
+  // The selected repeater's frames (DecodeRepeaterAnswer).
+  void SetRepeaterAnswer(std::function<void(std::string_view frame)> fn) { m_repeaterAnswer = std::move(fn); }
+  // Reads the bytes of a receive event from the port.
+  void SetPortReader(ReceiveHandler::ReadFn read) { m_read = std::move(read); }
+  // Opens a document with the desktop's viewer (tests replace it).
+  void SetUrlOpener(std::function<bool(const QUrl&)> open) { m_openUrl = std::move(open); }
+
+  // --- state other parts read -------------------------------------------
+  StringGrid& Table() { return m_table; }
+  StringGrid& MeterList() { return m_meterList; }
+  int SelectedRow() const { return m_selectedRow; }
+  int SelectedCol() const { return m_selectedCol; }
+  TForm4* AboutWindow() const { return m_about; }
+  DecodeOptions DecodeSnapshot() const;
+  ReceiveHandler& Receiver() { return *m_receiver; }
+  Prompts& GetPrompts() const { return *m_env.prompts; }
+  const TimeTexts& Times() const { return *m_times; }
+
+  // Status bar panels: 0 port / last device, 1 last command result, 2 clock.
+  void SetStatusPanel(int panel, const QString& text);
+  QString StatusPanel(int panel) const;
+
+  // --- handlers ---------------------------------------------------------
+  // One receive event of Comm1 with `count` bytes waiting.
+  void Comm1RxChar(QObject* sender, int count);
+  void DrawSignalChart(int column);
+  void Timer_timeTimer();
+  void Grid_valuesSelectCell(int col, int row);
+  void FormCloseQuery(bool& canClose);
+  void FormClose();
+  void Exit1Click();
+  void Settings1Click();
+  void About1Click();
+  void UserManual1Click();
+  void Clearlog1Click();
+
+  // --- controls, named as the operators' documents name them -----------
+  QLabel* Label2;
+  QLineEdit* Edit_repeaterID;
+  QPushButton* BitBtn2;
+  QCheckBox* Check_bmt;
+  QLabel* Label10;
+  QLineEdit* Edit_newID;
+  QPushButton* BitBtn9;
+  QPushButton* Button1;
+  QLabel* Label3;
+  QLineEdit* Edit_send_command;
+
+  QTabWidget* PageControl1;
+  QWidget* TabSheet1;
+  QGroupBox* GroupBox1;
+  QLabel* Label_datetime;
+  QPushButton* BitBtn1;
+  QLabel* Label5;
+  QCheckBox* Check_onClock;
+  QLineEdit* Edit1;
+  QPushButton* Button5;
+  QLabel* Label1;
+  QLineEdit* Edit_rxtime;
+  UpDown* UD_rxtime;
+  QPushButton* Button2;
+  QLabel* Label9;
+  QLineEdit* Edit_rxstarttime;
+  UpDown* UD_rxstarttime;
+  QPushButton* BitBtn5;
+  QPushButton* Button3;
+  QLabel* Label4;
+  QComboBox* Combo_wirelessMode;
+  QPushButton* Button4;
+  QCheckBox* CheckBox2;
+  QLineEdit* Edit_flag;
+  QPushButton* BitBtn8;
+  QLabel* Label11;
+  QLabel* Label6;
+  QLabel* Label12;
+
+  QLabel* Label7;
+  QCheckBox* Check_onlyRepeater;
+  QTableView* StringGrid1;
+
+  QLabel* Label8;
+  QCheckBox* Check_noNew;
+  QTableView* Grid_values;
+  QPushButton* BitBtn7;
+  QPushButton* BitBtn6;
+
+  LogMemo* Memo_log;
+  QChartView* Chart_db;
+  QBarSeries* Series1;
+  QStatusBar* StatusBar1;
+  QTimer* Timer_time;
+
+  QMenu* File1;
+  QAction* Savelogfile1;
+  QAction* Clearlog1;
+  QAction* Print1;
+  QAction* Exit1;
+  QMenu* ools1;
+  QAction* Settings1;
+  QMenu* Help1;
+  QAction* About1;
+  QAction* UserManual1;
+
+  static constexpr const char* kCaption = "Velmora battery repeater configuration program";
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildTopStrip(QWidget* parent, class QVBoxLayout* layout);
+  void BuildPage();
+  void BuildGroupBox();
+  void BuildBottom(QWidget* parent, class QVBoxLayout* layout);
+  void BuildChart();
+  void BuildMenus();
+  void BuildStatusBar();
+  void InstallKeyFilters();
+  void FormShow();
+
+  FormEnv m_env;
+  std::unique_ptr<TimeTexts> m_times;
+  StringGrid m_table;
+  StringGrid m_meterList;
+  StringGridModel* m_tableModel = nullptr;
+  StringGridModel* m_meterModel = nullptr;
+  std::unique_ptr<ReceiveHandler> m_receiver;
+  int m_selectedRow = 1;
+  int m_selectedCol = 0;
+  bool m_shown = false;
+
+  QLabel* m_panels[3] = {};
+  QChart* m_chart = nullptr;
+  QBarSet* m_barSet = nullptr;
+  QBarCategoryAxis* m_axisX = nullptr;
+  QValueAxis* m_axisY = nullptr;
+  TForm4* m_about = nullptr;
+  QWidget* m_settingsWindow = nullptr;
+
+  std::function<void()> m_showSettings;
+  std::function<bool()> m_wrongCI;
+  std::function<void()> m_onFirstShow;
+  std::function<void(std::string_view)> m_repeaterAnswer;
+  ReceiveHandler::ReadFn m_read;
+  std::function<bool(const QUrl&)> m_openUrl;
+};
+
+// The texts of one clock tick: status bar panel 2 and Label_datetime.
+struct ClockTexts {
+  QString statusPanel;
+  QString label;
+};
+ClockTexts MakeClockTexts(const TimeTexts& times);
+
+// Category labels for the chart's bottom axis: the axis drops empty and
+// repeated names, so those are made distinct with invisible characters.
+QStringList ChartCategories(const QStringList& labels);

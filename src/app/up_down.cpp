@@ -1,0 +1,51 @@
+#include "up_down.h"
+
+#include <QLineEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+UpDown::UpDown(int min, int max, int position, QWidget* parent)
+    : QWidget(parent), m_min(min), m_max(max), m_position(std::clamp(position, min, max)) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  m_up = new QToolButton(this);
+  m_up->setArrowType(Qt::UpArrow);
+  m_up->setObjectName(QStringLiteral("up"));
+  m_down = new QToolButton(this);
+  m_down->setArrowType(Qt::DownArrow);
+  m_down->setObjectName(QStringLiteral("down"));
+  for (QToolButton* b : {m_up, m_down}) {
+    b->setFixedSize(18, 12);
+    b->setAutoRepeat(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    layout->addWidget(b);
+  }
+  connect(m_up, &QToolButton::clicked, this, &UpDown::StepUp);
+  connect(m_down, &QToolButton::clicked, this, &UpDown::StepDown);
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void UpDown::SetBuddy(QLineEdit* buddy) {
+  m_buddy = buddy;
+  m_buddy->setText(QString::number(m_position));
+  connect(m_buddy, &QLineEdit::textEdited, this, &UpDown::BuddyEdited);
+}
+
+void UpDown::SetPosition(int position) {
+  position = std::clamp(position, m_min, m_max);
+  const bool changed = position != m_position;
+  m_position = position;
+  if (m_buddy && m_buddy->text() != QString::number(position)) m_buddy->setText(QString::number(position));
+  if (changed) emit PositionChanged(position);
+}
+
+void UpDown::BuddyEdited(const QString& text) {
+  bool ok = false;
+  const int value = text.toInt(&ok);
+  if (ok && value >= m_min && value <= m_max && value != m_position) {
+    m_position = value;
+    emit PositionChanged(value);
+  }
+}

@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTableView>
+#include <QTest>
+#include <QValueAxis>
+#include <cstring>
+#include <stdexcept>
+
+#include "app_test_util.h"
+#include "hex.h"
+#include "log_memo.h"
+
+namespace {
+
+// A frame as the transceiver hands it on: 0x68, L, the telegram from its
+// C-field, the signal byte, 0x16. `id` is the 8-digit serial number.
+Bytes Frame(const std::string& id, std::uint8_t ci, std::uint8_t config1, std::uint8_t rssi) {
+  Bytes t;
+  t += '\x44';      // C-field
+  t += "\x2D\x2C";  // manufacturer
+  for (int i = 6; i >= 0; i -= 2) t += static_cast<char>(std::stoi(id.substr(i, 2), nullptr, 16));
+  t += '\x01';  // version
+  t += '\x07';  // water
+  t += static_cast<char>(ci);
+  if (ci == 0x72) t += "\x11\x22\x33\x44\x2D\x2C\x01\x07";  // secondary address
+  t += '\x10';                                              // access number
+  t += '\x00';                                              // status
+  t += static_cast<char>(config1);
+  t += '\x00';
+  t += "\x0C\x13\x01\x02\x03\x04";  // some data
+  t += static_cast<char>(rssi);
+  Bytes frame;
+  frame += '\x68';
+  frame += static_cast<char>(t.size());
+  frame += t;
+  frame += '\x16';
+  return frame;
+}
+
+// Plays the serial port: every receive event reads from this queue.
+struct PortBytes {
+  Bytes pending;
+  int Read(char* dest, int max) {
+    const int n = std::min<int>(max, static_cast<int>(pending.size()));
+    std::memcpy(dest, pending.data(), static_cast<size_t>(n));
+    pending.erase(0, static_cast<size_t>(n));
+    return n;
+  }
+};
+
+struct ReceiveFixture : FormFixture {
+  PortBytes port;
+  std::vector<Bytes> answers;
+
+  TForm1& MakeWired() {
+    TForm1& form = Make();
+    form.SetPortReader([this](char* d, int max) { return port.Read(d, max); });
+    form.SetRepeaterAnswer([this](std::string_view frame) { answers.emplace_back(frame); });
+    return form;
+  }
+  // One receive event per piece, as the serial thread would deliver them.
+  void Receive(const std::vector<Bytes>& pieces) {
+    for (const Bytes& piece : pieces) {
+      port.pending += piece;
+      form->Comm1RxChar(nullptr, static_cast<int>(piece.size()));
+    }
+  }
+  QStringList Log() { return form->Memo_log->Lines().mid(1); }
+};
+
+const char* const kStamp = "07.12.2026, 09:05:03: ";
+
+}  // namespace
+
+TEST(ReceivePath, TelegramsReachTheLogTheTableTheStatusBarAndTheChart) {
+  ReceiveFixture f;
+  TForm1& form = f.MakeWired();
+  form.Edit_repeaterID->setText(QStringLiteral("87654321"));
+  form.Check_onlyRepeater->setChecked(false);
+
+  const Bytes a = Frame("12345678", 0x7A, 0x41, 0xB5);    // repeated: row 1, 90 dBm
+  const Bytes b = Frame("00000042", 0x72, 0x01, 0x50);    // repeated, long header: row 2, 40 dBm
+  const Bytes c = Frame("55555555", 0x7A, 0x40, 0x60);    // not repeated: logged only
+  const Bytes rpt = Frame("87654321", 0x7A, 0x41, 0x70);  // the selected repeater
+  const Bytes wrongCI = Frame("66666666", 0x7B, 0x41, 0x70);
+  const Bytes a2 = Frame("12345678", 0x7A, 0x41, 0x41);  // rewrites row 1, 32 dBm
+
+  // Frames split across receive events, and several in one event.
+  const Bytes all = a + b + c + rpt + wrongCI + a2;
+  f.Receive({all.substr(0, 7), all.substr(7, 40), all.substr(47)});
+
+  const QStringList expected = {
+      kStamp + QString::fromStdString(HexText(a)),
+      kStamp + QString::fromStdString(HexText(b)),
+      kStamp + QString::fromStdString(HexText(c)),
+      kStamp + QString::fromStdString(HexText(rpt)),
+      "Wrong CI-field - 7B, full frame below, at 09:05:03, 07.12.2026",
+      QString::fromStdString(HexText(wrongCI)),
+      kStamp + QString::fromStdString(HexText(a2)),
+  };
+  EXPECT_EQ(f.Log(), expected);
+
+  ASSERT_EQ(f.answers.size(), 1u);
+  EXPECT_EQ(f.answers[0], rpt);
+
+  auto* model = Find<QTableView>(form, "Grid_values")->model();
+  ASSERT_EQ(model->rowCount(), 2);
+  EXPECT_EQ(model->index(0, 0).data().toString(), "1");
+  EXPECT_EQ(model->index(0, 1).data().toString(), "12345678");
+  EXPECT_EQ(model->index(0, 6).data().toString(), "32");
+  EXPECT_EQ(model->index(0, 10).data().toString().toStdString(), HexText(a2));
+  EXPECT_EQ(model->index(1, 0).data().toString(), "2");
+  EXPECT_EQ(model->index(1, 1).data().toString(), "00000042");
+  EXPECT_EQ(model->index(1, 3).data().toString(), "44332211");
+  EXPECT_EQ(model->index(1, 6).data().toString(), "40");
+  EXPECT_EQ(model->index(1, 7).data().toString(), "09:05:03");
+  EXPECT_EQ(model->index(1, 8).data().toString(), "07.12.2026");
+
+  // The last row written, not the last telegram heard.
+  EXPECT_EQ(form.StatusPanel(0), "Last read device: 12345678");
+
+  auto* view = Find<QChartView>(form, "Chart_db");
+  ASSERT_NE(view, nullptr);
+  QChart* chart = view->chart();
+  EXPECT_EQ(chart->title(), "Signal Strength in dBm");
+  EXPECT_FALSE(chart->legend()->isVisible());
+  ASSERT_EQ(chart->series().size(), 1);
+  auto* series = qobject_cast<QBarSeries*>(chart->series()[0]);
+  ASSERT_NE(series, nullptr);
+  ASSERT_EQ(series->barSets().size(), 1);
+  QBarSet* set = series->barSets()[0];
+  EXPECT_EQ(set->color(), QColor(255, 0, 0));
+  ASSERT_EQ(set->count(), 3);
+  EXPECT_EQ(set->at(0), 0);
+  EXPECT_EQ(set->at(1), 32);
+  EXPECT_EQ(set->at(2), 40);
+  auto* axisX = qobject_cast<QBarCategoryAxis*>(chart->axes(Qt::Horizontal)[0]);
+  EXPECT_EQ(axisX->categories(), (QStringList{"0", "12345678", "00000042"}));
+  EXPECT_EQ(axisX->labelsAngle(), -90);
+  auto* axisY = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical)[0]);
+  EXPECT_EQ(axisY->min(), 20);
+  EXPECT_EQ(axisY->max(), 150);
+  EXPECT_EQ(axisY->titleText(), "dBm");
+  EXPECT_TRUE(axisY->titleFont().bold());
+}
+
+TEST(ReceivePath, ControlsAreReadAtEveryEvent) {
+  ReceiveFixture f;
+  TForm1& form = f.MakeWired();
+  bool wrongCI = true;
+  form.SetWrongCIReader([&] { return wrongCI; });
+  // "Show only service data" is on from creation: other meters are not
+  // logged but still fill the table.
+  f.Receive({Frame("12345678", 0x7A, 0x41, 0x80)});
+  EXPECT_TRUE(f.Log().isEmpty());
+  EXPECT_EQ(form.Table().Cell(1, 1), "12345678");
+
+  // "Do not add new": known meters are updated, new ones are not added.
+  form.Check_noNew->setChecked(true);
+  f.Receive({Frame("22222222", 0x7A, 0x41, 0x80), Frame("12345678", 0x7A, 0x41, 0x90)});
+  EXPECT_EQ(form.Table().RowCount(), 2);
+  EXPECT_EQ(form.Table().Cell(6, 1), "72");
+
+  // With "Discard if wrong CI" off a CI 7B telegram is logged normally.
+  form.Check_onlyRepeater->setChecked(false);
+  wrongCI = false;
+  const Bytes odd = Frame("33333333", 0x7B, 0x41, 0x80);
+  f.Receive({odd});
+  EXPECT_EQ(f.Log(), QStringList{kStamp + QString::fromStdString(HexText(odd))});
+
+  // The new ID being assigned counts as the repeater too.
+  form.Edit_newID->setText(QStringLiteral("44444444"));
+  f.Receive({Frame("44444444", 0x7A, 0x41, 0x80)});
+  EXPECT_EQ(f.answers.size(), 1u);
+}
+
+TEST(ReceivePath, AnErrorInTheAnswerDecoderIsLoggedAndReceptionGoesOn) {
+  ReceiveFixture f;
+  TForm1& form = f.Make();
+  form.SetPortReader([&](char* d, int max) { return f.port.Read(d, max); });
+  form.SetRepeaterAnswer([](std::string_view) { throw std::runtime_error("bad answer"); });
+  form.Edit_repeaterID->setText(QStringLiteral("87654321"));
+  f.Receive({Frame("87654321", 0x7A, 0x41, 0x80)});
+  f.Receive({Frame("12345678", 0x7A, 0x41, 0x80)});
+  const QStringList log = f.Log();
+  ASSERT_EQ(log.size(), 2);
+  EXPECT_EQ(log[1], "Exception receiving - bad answer");
+  EXPECT_EQ(form.Table().Cell(1, 1), "12345678");
+}
+
+TEST(SignalChart, CategoriesStayDistinctForTheAxis) {
+  EXPECT_EQ(ChartCategories({"0", "12345678", "87654321"}), (QStringList{"0", "12345678", "87654321"}));
+  const QStringList odd = ChartCategories({"0", "", "11", "11", ""});
+  ASSERT_EQ(odd.size(), 5);
+  EXPECT_EQ(QSet<QString>(odd.begin(), odd.end()).size(), 5);
+  EXPECT_EQ(odd[2].trimmed(), "11");
+}
+
+TEST(SignalChart, ImportedRowsWithoutIdsOrNumbersStillGetTheirBars) {
+  FormFixture f;
+  TForm1& form = f.Make();
+  StringGrid& table = form.Table();
+  table.SetRowCount(4);
+  const char* rows[][2] = {{"11111111", "45"}, {"", "50"}, {"11111111", "n/a"}};
+  for (int r = 0; r < 3; ++r) {
+    table.SetCell(1, r + 1, rows[r][0]);
+    table.SetCell(6, r + 1, rows[r][1]);
+  }
+  form.DrawSignalChart(6);
+  auto* series = qobject_cast<QBarSeries*>(Find<QChartView>(form, "Chart_db")->chart()->series()[0]);
+  QBarSet* set = series->barSets()[0];
+  ASSERT_EQ(set->count(), 4);
+  EXPECT_EQ(set->at(1), 45);
+  EXPECT_EQ(set->at(3), 0);
+  auto* axisX = qobject_cast<QBarCategoryAxis*>(series->attachedAxes()[0]);
+  EXPECT_EQ(axisX->count(), 4);
+}
