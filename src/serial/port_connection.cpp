@@ -1,0 +1,205 @@
+#include "port_connection.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr char kConnectCaption[] = "Connect to port";
+constexpr char kDisconnectCaption[] = "Disconnect";
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+  const std::string_view bv(b);
+  return a.size() == bv.size() && std::equal(a.begin(), a.end(), bv.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The speed text as an integer, as the settings' conversion does it: blanks
+// around are allowed, anything else is an error that reaches the caller.
+int SpeedValue(const std::string& text) {
+  std::string_view s(text);
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  int value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size())
+    throw std::invalid_argument("'" + text + "' is not a valid integer value");
+  return value;
+}
+
+// The group owning the device: that is the group a user must join.
+std::string DeviceGroup(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    std::vector<char> buffer(4096);
+    struct group grp {};
+    struct group* found = nullptr;
+    if (::getgrgid_r(st.st_gid, &grp, buffer.data(), buffer.size(), &found) == 0 && found && found->gr_name)
+      return found->gr_name;
+  }
+  return "dialout";
+}
+
+}  // namespace
+
+ProbeResult ClassifyProbeError(int error) {
+  switch (error) {
+    case 0:
+      return ProbeResult::Ok;
+    case EBUSY:
+    case EWOULDBLOCK:
+      return ProbeResult::Busy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+      return ProbeResult::Missing;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return ProbeResult::NoPermission;
+    default:
+      return ProbeResult::Failed;
+  }
+}
+
+std::vector<std::string> ProbeFailureLines(ProbeResult result, const std::string& name,
+                                           const std::string& path, int error) {
+  switch (result) {
+    case ProbeResult::Ok:
+      return {};
+    case ProbeResult::Busy:
+      return {"The selected serial port (" + name + ") is in use by another program!"};
+    case ProbeResult::Missing:
+      return {"The selected serial port (" + name + ") does not exist!"};
+    case ProbeResult::NoPermission: {
+      const std::string group = DeviceGroup(path);
+      return {"No permission to open the selected serial port (" + name + ")!",
+              "On Linux the user needs to be a member of the group that owns " + path + " (" + group +
+                  "): sudo usermod -aG " + group + " $USER, then log out and in again."};
+    }
+    case ProbeResult::Failed:
+      break;
+  }
+  return {"The selected serial port (" + name + ") could not be opened (Error " + std::to_string(error) +
+          ", " + OsErrorText(error) + ")!"};
+}
+
+PortConnection::PortConnection(TSerialPort& comm, SettingsSnapshot settings, PortView& view)
+    : m_comm(comm), m_settings(std::move(settings)), m_view(view) {
+  m_comm.OnDeviceLost = [this](TCustomSerialPort*) { DeviceLost(); };
+}
+
+void PortConnection::TogglePortConnection() {
+  if (m_portOpen)
+    ClosePort();
+  else
+    OpenPort();
+}
+
+bool PortConnection::EnsurePortOpen() {
+  if (!m_portOpen) TogglePortConnection();
+  if (!m_portOpen) return false;
+  m_comm.PurgeAll();
+  return true;
+}
+
+void PortConnection::ClosePort() {
+  try {
+    m_view.SetStatusText(m_settings().name + " is closed");
+    m_portOpen = false;
+    // Lets the last bytes of a command leave the line before it is closed.
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    m_comm.Close();
+    m_view.SetPortControlsEnabled(true);
+    m_view.SetConnectCaption(kConnectCaption);
+  } catch (...) {
+    m_view.AppendLog("Unknown Exception closing serial port, please restart...");
+  }
+}
+
+void PortConnection::OpenPort() {
+  const std::string name = m_settings().name;
+  const std::string path = DevicePathForPortName(name);
+  m_comm.SetDeviceName(path);
+
+  int error = 0;
+  {
+    UniqueFd probe = OpenSerialDevice(path, error);
+    if (probe.Valid()) ReleaseSerialDevice(probe.Get());
+  }
+  if (error != 0) {
+    const std::string shown = m_settings().name;
+    m_view.SetStatusText(shown + " is closed");
+    m_portOpen = false;
+    for (const std::string& line : ProbeFailureLines(ClassifyProbeError(error), shown, path, error))
+      m_view.AppendLog(line);
+    return;
+  }
+
+  // A typed speed that has no member of its own runs at exactly that rate.
+  m_comm.SetBaudrate(br2400);
+  const int speed = SpeedValue(m_settings().speed);
+  static constexpr std::pair<int, TBaudrate> kRates[] = {
+      {300, br300},   {600, br600},     {1200, br1200},   {2400, br2400},   {4800, br4800},
+      {9600, br9600}, {19200, br19200}, {38400, br38400}, {57600, br57600}, {115200, br115200}};
+  const auto known =
+      std::find_if(std::begin(kRates), std::end(kRates), [&](auto& r) { return r.first == speed; });
+  if (known != std::end(kRates)) {
+    m_comm.SetBaudrate(known->second);
+  } else {
+    m_comm.SetBaudrate(brUser);
+    m_comm.SetUserBaudrate(speed);
+  }
+
+  m_comm.SetParity(paEven);
+  const std::string parity = m_settings().parity;
+  static constexpr std::pair<const char*, TParity> kParities[] = {
+      {"None", paNone}, {"Even", paEven}, {"Odd", paOdd}, {"Mark", paMark}, {"Space", paSpace}};
+  for (const auto& [text, value] : kParities)
+    if (EqualsNoCase(parity, text)) m_comm.SetParity(value);
+
+  m_comm.SetStopbits(sb1);
+  m_comm.SetDatabits(db8);
+
+  try {
+    m_comm.Open();
+  } catch (...) {
+    m_view.AppendLog("Unknown Exception on opening serial port...");
+    m_view.SetStatusText(m_settings().name + " is closed");
+    return;
+  }
+  const PortSettings now = m_settings();
+  const std::string status = now.name + " - " + now.speed + ",8," + now.parity;
+  m_view.SetStatusText(status);
+  m_portOpen = true;
+  m_openName = now.name;
+  m_view.AppendLog(status);
+  m_view.SetPortControlsEnabled(false);
+  m_view.SetConnectCaption(kDisconnectCaption);
+}
+
+void PortConnection::DeviceLost() {
+  // As "Disconnect" would, so the next command or "Connect to port" opens
+  // the device again once it is back.
+  if (!m_portOpen) {
+    m_comm.Close();
+    return;
+  }
+  m_view.SetStatusText(m_openName + " is closed");
+  m_portOpen = false;
+  m_comm.Close();
+  m_view.SetPortControlsEnabled(true);
+  m_view.SetConnectCaption(kConnectCaption);
+  m_view.AppendLog("The serial port (" + m_openName + ") was disconnected!");
+}

@@ -1,0 +1,58 @@
+#pragma once
+// Opening and closing the main window's serial port with the name, speed and
+// parity the settings window shows, and telling the user how it went.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "serial_port.h"
+
+// The settings controls' texts, read at the moment of use.
+struct PortSettings {
+  std::string name;
+  std::string speed;
+  std::string parity;
+};
+
+// What the port connection shows; the main window implements it.
+class PortView {
+ public:
+  virtual ~PortView() = default;
+  virtual void AppendLog(const std::string& line) = 0;      // one line in Memo_log
+  virtual void SetStatusText(const std::string& text) = 0;  // StatusBar1 panel 0
+  // Combo_com_name, Combo_com_speed and Combo_com_parity.
+  virtual void SetPortControlsEnabled(bool enabled) = 0;
+  virtual void SetConnectCaption(const std::string& caption) = 0;  // Butt_open_port
+};
+
+// Why a probe could not open the device.
+enum class ProbeResult { Ok, Busy, Missing, NoPermission, Failed };
+ProbeResult ClassifyProbeError(int error);
+
+// The log lines for a failed probe of port `name` at `path`.
+std::vector<std::string> ProbeFailureLines(ProbeResult result, const std::string& name,
+                                           const std::string& path, int error);
+
+class PortConnection {
+ public:
+  using SettingsSnapshot = std::function<PortSettings()>;
+
+  // Takes over comm's OnDeviceLost.
+  PortConnection(TSerialPort& comm, SettingsSnapshot settings, PortView& view);
+
+  void TogglePortConnection();
+  bool EnsurePortOpen();
+  bool PortOpen() const { return m_portOpen; }
+
+ private:
+  void ClosePort();
+  void OpenPort();
+  void DeviceLost();
+
+  TSerialPort& m_comm;
+  SettingsSnapshot m_settings;
+  PortView& m_view;
+  bool m_portOpen = false;
+  std::string m_openName;  // the name the port was opened under
+};

@@ -1,0 +1,90 @@
+#pragma once
+// The POSIX device layer under TSerialPort: file descriptors, opening a
+// device exclusively, line settings, error texts.
+
+#include <cstdint>
+#include <string>
+
+// Owns one file descriptor; closes it on destruction.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : m_fd(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { Reset(); }
+
+  int Get() const { return m_fd; }
+  bool Valid() const { return m_fd >= 0; }
+  int Release() {
+    int fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
+  void Reset(int fd = -1);
+
+ private:
+  int m_fd = -1;
+};
+
+// The OS text for an error code, without trailing blanks, control characters
+// and full stops.
+std::string OsErrorText(int error);
+
+// Replaces "%d" with the code and "%s" with its text, once each.
+std::string FormatOsError(const std::string& templ, int error);
+
+// Opens a serial device the way the component does: read/write, no
+// controlling terminal, non-blocking, exclusive (TIOCEXCL, and flock, which
+// also stops root). On failure returns an invalid fd and sets `error`.
+UniqueFd OpenSerialDevice(const std::string& path, int& error);
+
+// Drops the exclusive claims before the descriptor is closed, so the device
+// can be opened again at once even while a thread still holds a duplicate.
+void ReleaseSerialDevice(int fd);
+
+// Maps a port name from the settings onto a device path: "COM3" ->
+// "/dev/ttyS2", "/dev/..." as it stands, any other name under /dev.
+std::string DevicePathForPortName(const std::string& name);
+
+// Line settings in plain values, as the device layer applies them.
+struct LineConfig {
+  int baudrate = 1200;  // bit/s
+  int databits = 8;     // 4..8
+  int stopbits2x = 2;   // stop bits times two: 2, 3 or 4
+  enum Parity { None, Odd, Even, Mark, Space } parity = None;
+  bool parityCheck = false;
+  bool nullStrip = false;
+  bool outCtsFlow = false;
+  bool outDsrFlow = false;
+  enum Line { Off, On, Handshake, Toggle };
+  Line dtr = Off;
+  Line rts = Off;
+  bool xonXoffOut = false;
+  bool xonXoffIn = false;
+  uint8_t xonChar = 17;
+  uint8_t xoffChar = 19;
+};
+
+// Sets raw mode with the given settings (exact rates through termios2) and
+// the DTR/RTS lines. Returns 0 or the errno of the refusal; settings Linux
+// cannot carry give EINVAL.
+int ApplyLineConfig(int fd, const LineConfig& config);
+
+// Discards queued bytes: `input` the receive queue, `output` the transmit
+// queue. Returns 0 or errno.
+int FlushDevice(int fd, bool input, bool output);
+
+// Bytes waiting in the input and output queues. Returns 0 or errno.
+int QueueCounts(int fd, int& in, int& out);
+
+// Line error counters (frame, overrun, parity, break, buffer overrun).
+// Devices without them (ptys) report zeros.
+struct LineErrorCounters {
+  int frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+};
+LineErrorCounters ReadLineErrorCounters(int fd);
+// The CE_* flags for what grew between two readings.
+uint32_t LineErrorFlags(const LineErrorCounters& before, const LineErrorCounters& after);

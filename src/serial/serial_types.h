@@ -1,0 +1,251 @@
+#pragma once
+// Enumerations and configuration sub-objects of TSerialPort.
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <stdexcept>
+#include <string>
+
+// The only error the serial component raises.
+class ESerialPortError : public std::runtime_error {
+ public:
+  explicit ESerialPortError(const std::string& message) : std::runtime_error(message) {}
+};
+
+enum TBaudrate {
+  brUser,
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000
+};
+
+// The rate in bit/s a member stands for; 0 for brUser.
+int BaudrateValue(TBaudrate rate);
+
+enum TParity { paNone, paOdd, paEven, paMark, paSpace };
+enum TDatabits { db4, db5, db6, db7, db8 };
+enum TStopbits { sb1, sb15, sb2 };
+enum TControlDtr { dtrDisabled, dtrEnabled, dtrHandshake };
+enum TControlRts { rtsDisabled, rtsEnabled, rtsHandshake, rtsToggle };
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+enum TSerialOption { coErrorChar, coNullStrip, coParityCheck };
+enum TSerialEvent {
+  ceBreak,
+  ceCts,
+  ceDsr,
+  ceError,
+  ceRing,
+  ceRlsd,
+  ceRxChar,
+  ceTxEmpty,
+  ceRxFlag,
+  cePErr,
+  ceRx80Full,
+  ceEvent1,
+  ceEvent2
+};
+
+// A small set of enumeration members, one bit per member.
+template <typename E>
+class TSet {
+ public:
+  constexpr TSet() = default;
+  constexpr TSet(std::initializer_list<E> members) {
+    for (E m : members) m_bits |= Bit(m);
+  }
+  constexpr bool Contains(E m) const { return (m_bits & Bit(m)) != 0; }
+  constexpr TSet& Include(E m) {
+    m_bits |= Bit(m);
+    return *this;
+  }
+  constexpr TSet& Exclude(E m) {
+    m_bits &= ~Bit(m);
+    return *this;
+  }
+  constexpr bool Empty() const { return m_bits == 0; }
+  constexpr uint32_t Bits() const { return m_bits; }
+  constexpr bool operator==(const TSet&) const = default;
+
+ private:
+  static constexpr uint32_t Bit(E m) { return uint32_t{1} << static_cast<unsigned>(m); }
+  uint32_t m_bits = 0;
+};
+
+using TSerialOptions = TSet<TSerialOption>;
+using TSerialEvents = TSet<TSerialEvent>;
+
+// Line event bits as the event thread reports them (one per event kind).
+enum : uint32_t {
+  EV_RXCHAR = 0x0001,
+  EV_RXFLAG = 0x0002,
+  EV_TXEMPTY = 0x0004,
+  EV_CTS = 0x0008,
+  EV_DSR = 0x0010,
+  EV_RLSD = 0x0020,
+  EV_BREAK = 0x0040,
+  EV_ERR = 0x0080,
+  EV_RING = 0x0100,
+  EV_PERR = 0x0200,
+  EV_RX80FULL = 0x0400,
+  EV_EVENT1 = 0x0800,
+  EV_EVENT2 = 0x1000,
+};
+
+// Line error flags passed to OnError and returned by ReadErrors.
+enum : uint32_t {
+  CE_RXOVER = 0x0001,
+  CE_OVERRUN = 0x0002,
+  CE_RXPARITY = 0x0004,
+  CE_FRAME = 0x0008,
+  CE_BREAK = 0x0010,
+};
+
+// Configuration sub-object that tells its owner about changes. Assigning a
+// whole object notifies once.
+class TSerialPersistent {
+ public:
+  using ChangeCallback = std::function<void()>;
+  virtual ~TSerialPersistent() = default;
+
+  void BeginUpdate() { ++m_updateCount; }
+  void EndUpdate() {
+    if (m_updateCount > 0) --m_updateCount;
+    Changed();
+  }
+  void Changed() {
+    if (m_updateCount == 0 && m_onChange) m_onChange();
+  }
+  void SetOnChange(ChangeCallback callback) { m_onChange = std::move(callback); }
+
+ protected:
+  TSerialPersistent() = default;
+  TSerialPersistent(const TSerialPersistent&) {}
+  TSerialPersistent& operator=(const TSerialPersistent&) { return *this; }
+
+  // Stores `value` in `field` and notifies when it differs.
+  template <typename T>
+  void Set(T& field, T value) {
+    if (field == value) return;
+    field = value;
+    Changed();
+  }
+
+ private:
+  int m_updateCount = 0;
+  ChangeCallback m_onChange;
+};
+
+// Queue sizes, time-outs and XON/XOFF limits (TIntW: 0..2147483647).
+class TSerialBuffers : public TSerialPersistent {
+ public:
+  TSerialBuffers() = default;
+  TSerialBuffers(const TSerialBuffers& other) : TSerialPersistent() { CopyFields(other); }
+  TSerialBuffers& operator=(const TSerialBuffers& other);
+
+  int ReadSize() const { return m_readSize; }
+  int WriteSize() const { return m_writeSize; }
+  int ReadTimeout() const { return m_readTimeout; }
+  int WriteTimeout() const { return m_writeTimeout; }
+  int XonLimit() const { return m_xonLimit; }
+  int XoffLimit() const { return m_xoffLimit; }
+
+  void SetReadSize(int value) { Set(m_readSize, Clamp(value)); }
+  void SetWriteSize(int value) { Set(m_writeSize, Clamp(value)); }
+  // The two time-outs are read at the moment of use, so they need no notification.
+  void SetReadTimeout(int value) { m_readTimeout = Clamp(value); }
+  void SetWriteTimeout(int value) { m_writeTimeout = Clamp(value); }
+  void SetXonLimit(int value) { Set(m_xonLimit, Clamp(value)); }
+  void SetXoffLimit(int value) { Set(m_xoffLimit, Clamp(value)); }
+
+ private:
+  static int Clamp(int value) { return value < 0 ? 0 : value; }
+  void CopyFields(const TSerialBuffers& other);
+
+  int m_readSize = 4096;
+  int m_writeSize = 2048;
+  int m_readTimeout = 1000;
+  int m_writeTimeout = 1000;
+  int m_xonLimit = 1024;
+  int m_xoffLimit = 1024;
+};
+
+// Hardware and software flow control.
+class TSerialFlowControl : public TSerialPersistent {
+ public:
+  TSerialFlowControl() = default;
+  TSerialFlowControl(const TSerialFlowControl& other) : TSerialPersistent() { CopyFields(other); }
+  TSerialFlowControl& operator=(const TSerialFlowControl& other);
+
+  bool OutCtsFlow() const { return m_outCtsFlow; }
+  bool OutDsrFlow() const { return m_outDsrFlow; }
+  TControlDtr ControlDtr() const { return m_controlDtr; }
+  TControlRts ControlRts() const { return m_controlRts; }
+  bool XonXoffOut() const { return m_xonXoffOut; }
+  bool XonXoffIn() const { return m_xonXoffIn; }
+  bool DsrSensitivity() const { return m_dsrSensitivity; }
+  bool TxContinueOnXoff() const { return m_txContinueOnXoff; }
+
+  void SetOutCtsFlow(bool value) { Set(m_outCtsFlow, value); }
+  void SetOutDsrFlow(bool value) { Set(m_outDsrFlow, value); }
+  void SetControlDtr(TControlDtr value) { Set(m_controlDtr, value); }
+  void SetControlRts(TControlRts value) { Set(m_controlRts, value); }
+  void SetXonXoffOut(bool value) { Set(m_xonXoffOut, value); }
+  void SetXonXoffIn(bool value) { Set(m_xonXoffIn, value); }
+  void SetDsrSensitivity(bool value) { Set(m_dsrSensitivity, value); }
+  void SetTxContinueOnXoff(bool value) { Set(m_txContinueOnXoff, value); }
+
+ private:
+  void CopyFields(const TSerialFlowControl& other);
+
+  bool m_outCtsFlow = false;
+  bool m_outDsrFlow = false;
+  TControlDtr m_controlDtr = dtrDisabled;
+  TControlRts m_controlRts = rtsDisabled;
+  bool m_xonXoffOut = false;
+  bool m_xonXoffIn = false;
+  bool m_dsrSensitivity = false;
+  bool m_txContinueOnXoff = false;
+};
+
+// Special characters of the line.
+class TSerialEventChars : public TSerialPersistent {
+ public:
+  TSerialEventChars() = default;
+  TSerialEventChars(const TSerialEventChars& other) : TSerialPersistent() { CopyFields(other); }
+  TSerialEventChars& operator=(const TSerialEventChars& other);
+
+  uint8_t XonChar() const { return m_xonChar; }
+  uint8_t XoffChar() const { return m_xoffChar; }
+  uint8_t ErrorChar() const { return m_errorChar; }
+  uint8_t EventChar() const { return m_eventChar; }
+  uint8_t EofChar() const { return m_eofChar; }
+
+  void SetXonChar(uint8_t value) { Set(m_xonChar, value); }
+  void SetXoffChar(uint8_t value) { Set(m_xoffChar, value); }
+  void SetErrorChar(uint8_t value) { Set(m_errorChar, value); }
+  void SetEventChar(uint8_t value) { Set(m_eventChar, value); }
+  void SetEofChar(uint8_t value) { Set(m_eofChar, value); }
+
+ private:
+  void CopyFields(const TSerialEventChars& other);
+
+  uint8_t m_xonChar = 17;
+  uint8_t m_xoffChar = 19;
+  uint8_t m_errorChar = 0;
+  uint8_t m_eventChar = 0;
+  uint8_t m_eofChar = 0;
+};
