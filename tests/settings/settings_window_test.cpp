@@ -141,7 +141,12 @@ TEST_F(SettingsWindow, ControlsCaptionsAndLists) {
   const auto* retry = Find<QSpinBox>(s, "UD_retry_read");
   EXPECT_EQ(retry->minimum(), 0);
   EXPECT_EQ(retry->maximum(), 9);
+  // Read-only for typing, but the arrows still step.
   EXPECT_TRUE(Find<QLineEdit>(s, "Edit_retry_read")->isReadOnly());
+  QTest::keyClicks(Find<QLineEdit>(s, "Edit_retry_read"), "7");
+  EXPECT_EQ(retry->value(), 1);
+  QTest::keyClick(Find<QSpinBox>(s, "UD_retry_read"), Qt::Key_Up);
+  EXPECT_EQ(retry->value(), 2);
 }
 
 TEST_F(SettingsWindow, LoadsAndSavesEveryKey) {
