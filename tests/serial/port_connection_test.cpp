@@ -1,0 +1,234 @@
+// The port connection's texts and states, on real pseudo-terminals.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QTemporaryDir>
+#include <cerrno>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "line_readback.h"
+#include "port_connection.h"
+#include "pty_pair.h"
+
+namespace {
+
+class RecordingView : public PortView {
+ public:
+  void AppendLog(const std::string& line) override { log.push_back(line); }
+  void SetStatusText(const std::string& text) override { status = text; }
+  void SetPortControlsEnabled(bool enabled) override { controlsEnabled = enabled; }
+  void SetConnectCaption(const std::string& caption) override { this->caption = caption; }
+
+  std::vector<std::string> log;
+  std::string status;
+  bool controlsEnabled = true;
+  std::string caption = "Connect to port";
+};
+
+class PortConnectionTest : public ::testing::Test {
+ protected:
+  PortConnectionTest()
+      : connection(
+            comm, [this] { return settings; }, view) {
+    comm.SetDirectWrite(true);
+    settings = {pty.SlavePath(), "19200", "None"};
+  }
+
+  PtyPair pty;
+  TSerialPort comm;
+  PortSettings settings;
+  RecordingView view;
+  PortConnection connection;
+};
+
+TEST(PortNames, MapOntoDevicePaths) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"COM1", "/dev/ttyS0"},      {"COM3", "/dev/ttyS2"},
+      {"COM50", "/dev/ttyS49"},    {"/dev/pts/7", "/dev/pts/7"},
+      {"ttyUSB0", "/dev/ttyUSB0"}, {"/dev/serial/by-id/usb-x", "/dev/serial/by-id/usb-x"},
+      {"COM", "/dev/COM"},         {"COMX", "/dev/COMX"},
+      {"COM0", "/dev/COM0"},       {"", ""},
+  };
+  for (const auto& [name, path] : cases) EXPECT_EQ(DevicePathForPortName(name), path) << name;
+}
+
+TEST_F(PortConnectionTest, ConnectAndDisconnectShowTheirTexts) {
+  connection.TogglePortConnection();
+  const std::string open = pty.SlavePath() + " - 19200,8,None";
+  ASSERT_TRUE(connection.PortOpen());
+  EXPECT_TRUE(comm.IsOpen());
+  EXPECT_EQ(view.status, open);
+  EXPECT_EQ(view.log, std::vector<std::string>{open});
+  EXPECT_FALSE(view.controlsEnabled);
+  EXPECT_EQ(view.caption, "Disconnect");
+  EXPECT_EQ(comm.Baudrate(), br19200);
+  EXPECT_EQ(comm.Databits(), db8);
+  EXPECT_EQ(comm.Stopbits(), sb1);
+
+  connection.TogglePortConnection();
+  EXPECT_FALSE(connection.PortOpen());
+  EXPECT_FALSE(comm.IsOpen());
+  EXPECT_EQ(view.status, pty.SlavePath() + " is closed");
+  EXPECT_TRUE(view.controlsEnabled);
+  EXPECT_EQ(view.caption, "Connect to port");
+
+  // The next connect uses whatever the controls show then.
+  settings.speed = "9600";
+  settings.parity = "Odd";
+  connection.TogglePortConnection();
+  EXPECT_EQ(view.status, pty.SlavePath() + " - 9600,8,Odd");
+  EXPECT_EQ(comm.Baudrate(), br9600);
+  EXPECT_EQ(comm.Parity(), paOdd);
+}
+
+TEST_F(PortConnectionTest, TypedSpeedsOpenTheLineAtExactlyThatRate) {
+  const std::pair<std::string, unsigned> cases[] = {{"19200", 19200},   {"14400", 14400}, {"600", 600},
+                                                    {"250000", 250000}, {"57600", 57600}, {" 2400 ", 2400}};
+  for (const auto& [speed, rate] : cases) {
+    SCOPED_TRACE(speed);
+    settings.speed = speed;
+    connection.TogglePortConnection();
+    ASSERT_TRUE(connection.PortOpen());
+    EXPECT_EQ(view.status, pty.SlavePath() + " - " + speed + ",8,None");
+    LineReadback line = ReadLine(pty.SlaveFd());
+    EXPECT_EQ(line.ospeed, rate);
+    connection.TogglePortConnection();
+  }
+}
+
+TEST_F(PortConnectionTest, ParityIsComparedWithoutRegardToCase) {
+  const std::pair<std::string, TParity> cases[] = {
+      {"None", paNone}, {"none", paNone},   {"NONE", paNone},  {"odd", paOdd}, {"Even", paEven},
+      {"mark", paMark}, {"SPACE", paSpace}, {"bogus", paEven}, {"", paEven},
+  };
+  for (const auto& [parity, expected] : cases) {
+    SCOPED_TRACE(parity);
+    settings.parity = parity;
+    connection.TogglePortConnection();
+    ASSERT_TRUE(connection.PortOpen());
+    EXPECT_EQ(comm.Parity(), expected);
+    EXPECT_EQ(view.status, pty.SlavePath() + " - 19200,8," + parity);
+    connection.TogglePortConnection();
+  }
+  // What a pty carries of it: mark is odd stick parity.
+  settings.parity = "mark";
+  connection.TogglePortConnection();
+  LineReadback line = ReadLine(pty.SlaveFd());
+  EXPECT_TRUE(line.cmspar);
+  EXPECT_TRUE(line.parodd);
+}
+
+TEST_F(PortConnectionTest, ProbeFailuresSayWhatHappened) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string missing = dir.filePath("ttyGone").toStdString();
+
+  TSerialPort holder;
+  holder.SetDeviceName(pty.SlavePath());
+  holder.Open();
+
+  const std::pair<std::string, std::string> cases[] = {
+      {pty.SlavePath(), "The selected serial port (" + pty.SlavePath() + ") is in use by another program!"},
+      {missing, "The selected serial port (" + missing + ") does not exist!"},
+      {"", "The selected serial port () does not exist!"},
+  };
+  for (const auto& [name, line] : cases) {
+    SCOPED_TRACE(name);
+    view.log.clear();
+    settings.name = name;
+    // A command finds the port closed: it tries, fails, and says so each time.
+    EXPECT_FALSE(connection.EnsurePortOpen());
+    EXPECT_FALSE(connection.EnsurePortOpen());
+    EXPECT_EQ(view.log, (std::vector<std::string>{line, line}));
+    EXPECT_EQ(view.status, name + " is closed");
+    EXPECT_FALSE(connection.PortOpen());
+    EXPECT_FALSE(comm.IsOpen());
+  }
+}
+
+TEST(ProbeTexts, NoPermissionTellsHowToGetAccess) {
+  // Root opens anything, so the permission case is checked on its texts.
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string path = dir.filePath("ttyLocked").toStdString();
+  std::ofstream(path).put('x');
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  const group* owner = getgrgid(st.st_gid);
+  ASSERT_NE(owner, nullptr);
+  const std::string group = owner->gr_name;
+
+  EXPECT_EQ(ClassifyProbeError(EACCES), ProbeResult::NoPermission);
+  EXPECT_EQ(ClassifyProbeError(EBUSY), ProbeResult::Busy);
+  EXPECT_EQ(ClassifyProbeError(EWOULDBLOCK), ProbeResult::Busy);
+  EXPECT_EQ(ClassifyProbeError(ENOENT), ProbeResult::Missing);
+  EXPECT_EQ(ClassifyProbeError(EIO), ProbeResult::Failed);
+
+  const std::vector<std::string> lines = ProbeFailureLines(ProbeResult::NoPermission, "COM3", path, EACCES);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "No permission to open the selected serial port (COM3)!");
+  EXPECT_NE(lines[1].find("member of the group that owns " + path + " (" + group + ")"), std::string::npos)
+      << lines[1];
+  EXPECT_NE(lines[1].find("usermod -aG " + group), std::string::npos) << lines[1];
+  // A device that cannot be looked at: the usual group.
+  EXPECT_NE(
+      ProbeFailureLines(ProbeResult::NoPermission, "COM9", "/nonexistent/ttyS8", EACCES)[1].find("dialout"),
+      std::string::npos);
+  EXPECT_EQ(ProbeFailureLines(ProbeResult::Failed, "COM2", "/dev/ttyS1", EIO),
+            std::vector<std::string>{
+                "The selected serial port (COM2) could not be opened (Error 5, Input/output error)!"});
+}
+
+TEST_F(PortConnectionTest, AFailedOpenIsLoggedAndReleasesTheDevice) {
+  settings.speed = "0";  // a rate no line can run at
+  connection.TogglePortConnection();
+  EXPECT_FALSE(connection.PortOpen());
+  EXPECT_EQ(view.log, std::vector<std::string>{"Unknown Exception on opening serial port..."});
+  EXPECT_EQ(view.status, pty.SlavePath() + " is closed");
+  EXPECT_EQ(view.caption, "Connect to port");
+  TSerialPort other;
+  other.SetDeviceName(pty.SlavePath());
+  other.Open();
+  EXPECT_TRUE(other.IsOpen());
+}
+
+TEST_F(PortConnectionTest, ASpeedThatIsNoNumberReachesTheCaller) {
+  settings.speed = "fast";
+  EXPECT_THROW(connection.EnsurePortOpen(), std::invalid_argument);
+  EXPECT_FALSE(connection.PortOpen());
+  EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST_F(PortConnectionTest, EnsurePortOpenOpensOnceAndPurgesEachTime) {
+  ASSERT_TRUE(connection.EnsurePortOpen());
+  ASSERT_EQ(view.log.size(), 1u);
+  pty.Send("stale");
+  ASSERT_TRUE(WaitUntil([&] { return comm.InQueueCount() == 5; }));
+  ASSERT_TRUE(connection.EnsurePortOpen());
+  EXPECT_EQ(comm.InQueueCount(), 0);
+  EXPECT_EQ(view.log.size(), 1u);  // no second open
+}
+
+TEST_F(PortConnectionTest, ADeviceThatGoesAwayClosesThePortUntilTheNextConnect) {
+  ASSERT_TRUE(connection.EnsurePortOpen());
+  const std::string name = settings.name;
+  pty.CloseMaster();
+  ASSERT_TRUE(WaitUntil([&] { return !connection.PortOpen(); }));
+  EXPECT_FALSE(comm.IsOpen());
+  EXPECT_EQ(view.status, name + " is closed");
+  EXPECT_EQ(view.log.back(), "The serial port (" + name + ") was disconnected!");
+  EXPECT_TRUE(view.controlsEnabled);
+  EXPECT_EQ(view.caption, "Connect to port");
+
+  // The device is back (here under a new pty): the next command reopens.
+  PtyPair back;
+  settings.name = back.SlavePath();
+  ASSERT_TRUE(connection.EnsurePortOpen());
+  EXPECT_TRUE(comm.WriteString("again"));
+  EXPECT_EQ(back.Receive(5), "again");
+}
+
+}  // namespace
