@@ -214,6 +214,8 @@ void TSettings::BuildControls(const QString& devRoot) {
   options->addWidget(Check_wrongCI, 5, 0, 1, 2);
   options->addWidget(MakeLabel("Label10", "Version", TabSheet1), 6, 0);
   options->addWidget(MakeLabel("Label11", "Medium", TabSheet1), 6, 1);
+  Edit_version->setMaximumWidth(60);
+  Combo_medium->setMinimumContentsLength(8);
   options->addWidget(Edit_version, 7, 0);
   options->addWidget(Combo_medium, 7, 1);
   options->setRowStretch(8, 1);
