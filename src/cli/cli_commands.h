@@ -18,6 +18,8 @@ int RunDecode(const CliArgs& args);
 const char* DecodeHelp();
 int RunFrame(const CliArgs& args);
 const char* FrameHelp();
+int RunMonitor(const CliArgs& args);
+const char* MonitorHelp();
 
 // A one-line error on standard error; returns 2.
 int CliError(const std::string& message);

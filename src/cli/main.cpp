@@ -12,6 +12,7 @@ namespace {
 
 const CliCommand kCommands[] = {
     {"decode", "decode a recorded serial byte stream", RunDecode, DecodeHelp},
+    {"monitor", "print the log lines of a live serial port", RunMonitor, MonitorHelp},
     {"frame", "print the frame of one repeater command", RunFrame, FrameHelp},
 };
 
