@@ -15,6 +15,17 @@ std::string Created(const fs::path& folder) {
   return folder.string();
 }
 
+// An installed program lives in PREFIX/bin beside PREFIX/share. Its folder
+// is a system folder even when writable (root, a user-owned ~/.local), and
+// settings written there would be shared by every user or lost on upgrade.
+bool InstalledLayout(const fs::path& programFolder) {
+  const fs::path folder = programFolder.lexically_normal();
+  const fs::path name = folder.has_filename() ? folder.filename() : folder.parent_path().filename();
+  if (name != "bin") return false;
+  std::error_code ec;
+  return fs::is_directory(folder / ".." / "share", ec);
+}
+
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
@@ -23,7 +34,9 @@ std::string Env(const char* name) {
 
 std::string ChooseDataFolder(const DataFolderInputs& in) {
   if (!in.dataDirOption.empty()) return Created(fs::absolute(in.dataDirOption));
-  if (!in.programFolder.empty() && ::access(in.programFolder.c_str(), W_OK) == 0) return in.programFolder;
+  if (!in.programFolder.empty() && ::access(in.programFolder.c_str(), W_OK) == 0 &&
+      !InstalledLayout(in.programFolder))
+    return in.programFolder;
   // XDG: a relative $XDG_CONFIG_HOME is invalid and ignored.
   const fs::path config = !in.xdgConfigHome.empty() && in.xdgConfigHome[0] == '/'
                               ? fs::path(in.xdgConfigHome)

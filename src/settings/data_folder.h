@@ -1,6 +1,7 @@
 #pragma once
 // Where the program keeps its ini file and its log folder "files": the
-// program's folder when it is writable, otherwise $XDG_CONFIG_HOME/velrpt
+// program's folder when it is writable and not an installed PREFIX/bin
+// (one with PREFIX/share beside it), otherwise $XDG_CONFIG_HOME/velrpt
 // (~/.config/velrpt); --data-dir overrides both. Code builds absolute paths
 // from this folder; nothing changes the current directory.
 

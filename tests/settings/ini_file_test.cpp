@@ -157,6 +157,14 @@ TEST(DataFolder, Choice) {
   EXPECT_EQ(ChooseDataFolder({"", root + "/gone", root + "/xdg", root + "/home"}), root + "/xdg/velrpt");
   EXPECT_TRUE(QDir(QString::fromStdString(root + "/xdg/velrpt")).exists());
 
+  // An installed program keeps nothing in PREFIX/bin, writable or not (root, ~/.local).
+  ASSERT_TRUE(QDir(dir.path()).mkpath("usr/bin"));
+  ASSERT_TRUE(QDir(dir.path()).mkpath("usr/share"));
+  EXPECT_EQ(ChooseDataFolder({"", root + "/usr/bin", root + "/xdg", root + "/home"}), root + "/xdg/velrpt");
+  EXPECT_EQ(ChooseDataFolder({"", root + "/usr/bin/", root + "/xdg", root + "/home"}), root + "/xdg/velrpt");
+  // A bin folder without a share beside it is a build or portable folder.
+  EXPECT_EQ(ChooseDataFolder({"", program, root + "/xdg", root + "/home"}), program);
+
   EXPECT_EQ(IniFilePath("/data", "/usr/bin/velrpt"), "/data/velrpt.ini");
   EXPECT_EQ(IniFilePath("/data", "/opt/velrpt.bin"), "/data/velrpt.ini");
 }
