@@ -32,6 +32,8 @@
 #include "about_form.h"
 #include "key_filters.h"
 #include "log_memo.h"
+#include "repeater_answer.h"
+#include "repeater_commands.h"
 #include "signal_chart.h"
 #include "string_grid_model.h"
 #include "telegram_decoder.h"
@@ -140,6 +142,7 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
   BuildMenus();
   BuildStatusBar();
   InstallKeyFilters();
+  ConnectCommandButtons();
 
   m_about = new TForm4(this);
 
@@ -155,7 +158,10 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
 
   TelegramContext ctx{*Memo_log, m_table, *m_times, {}, {}, {}, nullptr};
   ctx.repeaterAnswer = [this](std::string_view frame) {
-    if (m_repeaterAnswer) m_repeaterAnswer(frame);
+    if (m_repeaterAnswer)
+      m_repeaterAnswer(frame);
+    else
+      DecodeRepeaterAnswer(frame, *Memo_log, *m_times);
   };
   ctx.setStatus = [this](const std::string& text) { SetStatusPanel(0, QString::fromStdString(text)); };
   ctx.rowWritten = [this](int) { DrawSignalChart(kColRssi); };
@@ -466,12 +472,89 @@ QString TForm1::StatusPanel(int panel) const {
 
 DecodeOptions TForm1::DecodeSnapshot() const {
   DecodeOptions o;
-  o.discardWrongCI = m_wrongCI ? m_wrongCI() : true;
+  o.discardWrongCI = m_settings ? m_settings().discardWrongCI : true;
   o.onlyRepeater = Check_onlyRepeater->isChecked();
   o.repeaterId = Edit_repeaterID->text().toStdString();
   o.newId = Edit_newID->text().toStdString();
   o.noNew = Check_noNew->isChecked();
   return o;
+}
+
+CommandControls TForm1::CommandSnapshot() const {
+  CommandControls c;
+  c.repeaterId = Edit_repeaterID->text().toStdString();
+  c.bmt = Check_bmt->isChecked();
+  if (m_settings) c.version = m_settings().version;
+  c.rxStartHour = UD_rxstarttime->Position();
+  c.rxHours = UD_rxtime->Position();
+  c.flag = Edit_flag->text().toStdString();
+  c.flagSet = CheckBox2->isChecked();
+  c.calibration = Edit1->text().toStdString();
+  c.calibrationOn = Check_onClock->isChecked();
+  c.wirelessMode = Combo_wirelessMode->currentText().toStdString();
+  c.newId = Edit_newID->text().toStdString();
+  c.customCommand = Edit_send_command->text().toStdString();
+  return c;
+}
+
+void TForm1::SetCommandPort(CommandPort* port, std::function<bool()> ensurePortOpen) {
+  m_commands.reset();
+  if (!port) return;
+  CommandEnvironment env{
+      *Memo_log,    [this](const std::string& text) { SetStatusPanel(1, QString::fromStdString(text)); },
+      *m_env.clock, std::move(ensurePortOpen),
+      *port,        *m_env.prompts};
+  m_commands = std::make_unique<RepeaterCommands>(m_commandState, std::move(env));
+}
+
+template <class Fn>
+void TForm1::RunCommand(Fn fn) {
+  if (m_commands) fn(*m_commands, CommandSnapshot());
+}
+
+void TForm1::ConnectCommandButtons() {
+  const std::pair<QPushButton*, void (TForm1::*)()> buttons[] = {
+      {BitBtn1, &TForm1::BitBtn1Click}, {BitBtn2, &TForm1::BitBtn2Click}, {BitBtn5, &TForm1::BitBtn5Click},
+      {BitBtn8, &TForm1::BitBtn8Click}, {BitBtn9, &TForm1::BitBtn9Click}, {Button1, &TForm1::Button1Click},
+      {Button2, &TForm1::Button2Click}, {Button3, &TForm1::Button3Click}, {Button4, &TForm1::Button4Click},
+      {Button5, &TForm1::Button5Click}};
+  for (const auto& [button, handler] : buttons) connect(button, &QPushButton::clicked, this, handler);
+}
+
+void TForm1::BitBtn1Click() {
+  RunCommand(
+      [](RepeaterCommands& r, const CommandControls& c) { r.SendParameter(CommandKind::DateTime, c); });
+}
+void TForm1::BitBtn2Click() {
+  RunCommand([](RepeaterCommands& r, const CommandControls& c) { r.SetInKorvex(c); });
+}
+void TForm1::BitBtn5Click() {
+  RunCommand(
+      [](RepeaterCommands& r, const CommandControls& c) { r.SendParameter(CommandKind::RxStartHour, c); });
+}
+void TForm1::BitBtn8Click() {
+  RunCommand([](RepeaterCommands& r, const CommandControls& c) { r.SendParameter(CommandKind::Flag, c); });
+}
+void TForm1::BitBtn9Click() {
+  RunCommand([](RepeaterCommands& r, const CommandControls& c) { r.SendNewId(c); });
+}
+void TForm1::Button1Click() {
+  RunCommand([](RepeaterCommands& r, const CommandControls& c) { r.SendCustomData(c); });
+}
+void TForm1::Button2Click() {
+  RunCommand([](RepeaterCommands& r, const CommandControls& c) { r.SendParameter(CommandKind::RxHours, c); });
+}
+void TForm1::Button3Click() {
+  RunCommand(
+      [](RepeaterCommands& r, const CommandControls& c) { r.SendParameter(CommandKind::RxWindow, c); });
+}
+void TForm1::Button4Click() {
+  RunCommand([](RepeaterCommands& r, const CommandControls& c) { r.SendWirelessMode(c); });
+}
+void TForm1::Button5Click() {
+  RunCommand([](RepeaterCommands& r, const CommandControls& c) {
+    r.SendParameter(CommandKind::ClockCalibration, c);
+  });
 }
 
 void TForm1::Comm1RxChar(QObject* /*sender*/, int count) {

@@ -11,10 +11,13 @@
 #include <memory>
 #include <string_view>
 
+#include "command_frame.h"
+#include "command_port.h"
 #include "local_formats.h"
 #include "main_ini.h"
 #include "prompts.h"
 #include "receive_handler.h"
+#include "settings_store.h"
 #include "string_grid.h"
 
 class QAction;
@@ -37,6 +40,7 @@ class QBarSet;
 class QBarCategoryAxis;
 class QValueAxis;
 class LogMemo;
+class RepeaterCommands;
 class StringGridModel;
 class TForm4;
 class UpDown;
@@ -60,8 +64,12 @@ class TForm1 : public QMainWindow {
   // --- hooks to the other windows and the serial link -------------------
   // Settings1Click shows the settings window through this.
   void SetSettingsWindow(QWidget* window, std::function<void()> show);
-  // Check_wrongCI of the settings window, read at every receive event.
-  void SetWrongCIReader(std::function<bool()> reader) { m_wrongCI = std::move(reader); }
+  // The settings window's controls, read at the moment of use (Check_wrongCI
+  // at every receive event, Edit_version at every command).
+  void SetSettingsReader(std::function<SettingsSnapshot()> reader) { m_settings = std::move(reader); }
+  // Where the repeater commands write, and how they make sure the port is
+  // open first (EnsurePortOpen). Without a port the buttons do nothing.
+  void SetCommandPort(CommandPort* port, std::function<bool()> ensurePortOpen);
   // FormShow: EnsurePortOpen.
   void SetOnFirstShow(std::function<void()> fn) { m_onFirstShow = std::move(fn); }
   // The selected repeater's frames (DecodeRepeaterAnswer).
@@ -78,6 +86,8 @@ class TForm1 : public QMainWindow {
   int SelectedCol() const { return m_selectedCol; }
   TForm4* AboutWindow() const { return m_about; }
   DecodeOptions DecodeSnapshot() const;
+  CommandControls CommandSnapshot() const;
+  CommandState& Commands() { return m_commandState; }
   ReceiveHandler& Receiver() { return *m_receiver; }
   Prompts& GetPrompts() const { return *m_env.prompts; }
   const TimeTexts& Times() const { return *m_times; }
@@ -99,6 +109,17 @@ class TForm1 : public QMainWindow {
   void About1Click();
   void UserManual1Click();
   void Clearlog1Click();
+  // The repeater command buttons.
+  void BitBtn1Click();
+  void BitBtn2Click();
+  void BitBtn5Click();
+  void BitBtn8Click();
+  void BitBtn9Click();
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void Button4Click();
+  void Button5Click();
 
   // --- controls, named as the operators' documents name them -----------
   QLabel* Label2;
@@ -183,6 +204,9 @@ class TForm1 : public QMainWindow {
   void BuildStatusBar();
   void InstallKeyFilters();
   void FormShow();
+  void ConnectCommandButtons();
+  template <class Fn>
+  void RunCommand(Fn fn);
 
   FormEnv m_env;
   std::unique_ptr<TimeTexts> m_times;
@@ -191,6 +215,8 @@ class TForm1 : public QMainWindow {
   StringGridModel* m_tableModel = nullptr;
   StringGridModel* m_meterModel = nullptr;
   std::unique_ptr<ReceiveHandler> m_receiver;
+  CommandState m_commandState;
+  std::unique_ptr<RepeaterCommands> m_commands;
   int m_selectedRow = 1;
   int m_selectedCol = 0;
   bool m_shown = false;
@@ -204,7 +230,7 @@ class TForm1 : public QMainWindow {
   QWidget* m_settingsWindow = nullptr;
 
   std::function<void()> m_showSettings;
-  std::function<bool()> m_wrongCI;
+  std::function<SettingsSnapshot()> m_settings;
   std::function<void()> m_onFirstShow;
   std::function<void(std::string_view)> m_repeaterAnswer;
   ReceiveHandler::ReadFn m_read;

@@ -3,6 +3,7 @@
 // "Misc"); the rest of the file belongs to the settings window.
 
 #include <string>
+#include <utility>
 
 struct MainIniValues {
   std::string lastRepeater;  // "LastRepeater", default empty
@@ -16,4 +17,18 @@ class MainIniStore {
   virtual MainIniValues Load() = 0;
   // False when the file cannot be written.
   virtual bool Save(const MainIniValues& values) = 0;
+};
+
+// The real store: the program's ini file in the data folder.
+class IniFileMainStore : public MainIniStore {
+ public:
+  explicit IniFileMainStore(std::string iniPath) : m_path(std::move(iniPath)) {}
+  MainIniValues Load() override;
+  bool Save(const MainIniValues& values) override;
+  // Why the last Save failed.
+  const std::string& LastError() const { return m_error; }
+
+ private:
+  std::string m_path;
+  std::string m_error;
 };

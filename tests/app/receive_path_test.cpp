@@ -155,7 +155,11 @@ TEST(ReceivePath, ControlsAreReadAtEveryEvent) {
   ReceiveFixture f;
   TForm1& form = f.MakeWired();
   bool wrongCI = true;
-  form.SetWrongCIReader([&] { return wrongCI; });
+  form.SetSettingsReader([&] {
+    SettingsSnapshot s;
+    s.discardWrongCI = wrongCI;
+    return s;
+  });
   // "Show only service data" is on from creation: other meters are not
   // logged but still fill the table.
   f.Receive({Frame("12345678", 0x7A, 0x41, 0x80)});
