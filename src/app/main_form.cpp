@@ -34,6 +34,8 @@
 #include "log_memo.h"
 #include "repeater_answer.h"
 #include "repeater_commands.h"
+#include "serial_command_port.h"
+#include "settings_window.h"
 #include "signal_chart.h"
 #include "string_grid_model.h"
 #include "telegram_decoder.h"
@@ -167,6 +169,23 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
   ctx.rowWritten = [this](int) { DrawSignalChart(kColRssi); };
   m_receiver = std::make_unique<ReceiveHandler>(std::move(ctx));
 
+  // Comm1 as the window has always configured it: writes in the calling
+  // thread, DTR and RTS off, no flow control (the defaults).
+  Comm1 = Named(new TSerialPort(this), "Comm1");
+  Comm1->SetDirectWrite(true);
+  Comm1->SetWritePriority(tpHigher);
+  Comm1->OnRxChar = [this](TCustomSerialPort* sender, int count) { Comm1RxChar(sender, count); };
+  m_read = [this](char* dest, int max) { return Comm1->ReadData(dest, max); };
+  m_connection = std::make_unique<PortConnection>(
+      *Comm1,
+      [this] {
+        const SettingsSnapshot s = m_settings ? m_settings() : SettingsSnapshot{};
+        return PortSettings{s.portName, s.portSpeed, s.portParity};
+      },
+      static_cast<PortView&>(*this));
+  m_commPort = std::make_unique<SerialCommandPort<TSerialPort>>(*Comm1);
+  SetCommandPort(m_commPort.get(), [this] { return EnsurePortOpen(); });
+
   Timer_time = Named(new QTimer(this), "Timer_time");
   Timer_time->setInterval(1000);
   connect(Timer_time, &QTimer::timeout, this, &TForm1::Timer_timeTimer);
@@ -175,6 +194,12 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+  // The port goes first: nothing may call back into a half-destroyed window.
+  m_commands.reset();
+  m_connection.reset();
+  Comm1->OnRxChar = nullptr;
+  Comm1->OnDeviceLost = nullptr;
+  delete Comm1;
   // The models detach from the grids before the grids go.
   delete Grid_values->model();
   delete StringGrid1->model();
@@ -630,8 +655,26 @@ void TForm1::showEvent(QShowEvent* event) {
   FormShow();
 }
 
-void TForm1::FormShow() {
-  if (m_onFirstShow) m_onFirstShow();
+void TForm1::FormShow() { EnsurePortOpen(); }
+
+bool TForm1::EnsurePortOpen() { return m_connection->EnsurePortOpen(); }
+void TForm1::TogglePortConnection() { m_connection->TogglePortConnection(); }
+bool TForm1::PortOpen() const { return m_connection->PortOpen(); }
+
+void TForm1::AppendLog(const std::string& line) { Memo_log->AppendLine(std::string_view(line)); }
+void TForm1::SetStatusText(const std::string& text) { SetStatusPanel(0, QString::fromStdString(text)); }
+void TForm1::SetPortControlsEnabled(bool enabled) {
+  if (m_settingsForm) m_settingsForm->SetPortControlsEnabled(enabled);
+}
+void TForm1::SetConnectCaption(const std::string& caption) {
+  if (m_settingsForm) m_settingsForm->SetOpenPortCaption(QString::fromStdString(caption));
+}
+
+void TForm1::AttachSettings(TSettings& settings) {
+  m_settingsForm = &settings;
+  SetSettingsWindow(&settings, [&settings] { settings.ShowFromMenu(); });
+  SetSettingsReader([&settings] { return settings.Snapshot(); });
+  connect(&settings, &TSettings::OpenPortClicked, this, &TForm1::TogglePortConnection);
 }
 
 void TForm1::Exit1Click() { close(); }

@@ -15,8 +15,10 @@
 #include "command_port.h"
 #include "local_formats.h"
 #include "main_ini.h"
+#include "port_connection.h"
 #include "prompts.h"
 #include "receive_handler.h"
+#include "serial_port.h"
 #include "settings_store.h"
 #include "string_grid.h"
 
@@ -43,6 +45,7 @@ class LogMemo;
 class RepeaterCommands;
 class StringGridModel;
 class TForm4;
+class TSettings;
 class UpDown;
 
 // What the main window needs from the program around it.
@@ -54,7 +57,7 @@ struct FormEnv {
   MainIniStore* ini = nullptr;  // null: defaults, nothing saved
 };
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, private PortView {
   Q_OBJECT
 
  public:
@@ -62,22 +65,29 @@ class TForm1 : public QMainWindow {
   ~TForm1() override;
 
   // --- hooks to the other windows and the serial link -------------------
+  // The settings window: shown from the menu, read for the port, the CI
+  // check and the version; its connect button toggles the port.
+  void AttachSettings(TSettings& settings);
   // Settings1Click shows the settings window through this.
   void SetSettingsWindow(QWidget* window, std::function<void()> show);
   // The settings window's controls, read at the moment of use (Check_wrongCI
   // at every receive event, Edit_version at every command).
   void SetSettingsReader(std::function<SettingsSnapshot()> reader) { m_settings = std::move(reader); }
   // Where the repeater commands write, and how they make sure the port is
-  // open first (EnsurePortOpen). Without a port the buttons do nothing.
+  // open first. Comm1 with EnsurePortOpen by default; without a port the
+  // buttons do nothing.
   void SetCommandPort(CommandPort* port, std::function<bool()> ensurePortOpen);
-  // FormShow: EnsurePortOpen.
-  void SetOnFirstShow(std::function<void()> fn) { m_onFirstShow = std::move(fn); }
   // The selected repeater's frames (DecodeRepeaterAnswer).
   void SetRepeaterAnswer(std::function<void(std::string_view frame)> fn) { m_repeaterAnswer = std::move(fn); }
-  // Reads the bytes of a receive event from the port.
+  // Reads the bytes of a receive event (default: Comm1's ReadData).
   void SetPortReader(ReceiveHandler::ReadFn read) { m_read = std::move(read); }
   // Opens a document with the desktop's viewer (tests replace it).
   void SetUrlOpener(std::function<bool(const QUrl&)> open) { m_openUrl = std::move(open); }
+
+  // --- the serial link ---------------------------------------------------
+  bool EnsurePortOpen();
+  void TogglePortConnection();
+  bool PortOpen() const;
 
   // --- state other parts read -------------------------------------------
   StringGrid& Table() { return m_table; }
@@ -176,6 +186,7 @@ class TForm1 : public QMainWindow {
   QBarSeries* Series1;
   QStatusBar* StatusBar1;
   QTimer* Timer_time;
+  TSerialPort* Comm1;
 
   QMenu* File1;
   QAction* Savelogfile1;
@@ -204,6 +215,11 @@ class TForm1 : public QMainWindow {
   void BuildStatusBar();
   void InstallKeyFilters();
   void FormShow();
+  // PortView: what the port connection shows.
+  void AppendLog(const std::string& line) override;
+  void SetStatusText(const std::string& text) override;
+  void SetPortControlsEnabled(bool enabled) override;
+  void SetConnectCaption(const std::string& caption) override;
   void ConnectCommandButtons();
   template <class Fn>
   void RunCommand(Fn fn);
@@ -217,6 +233,9 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<ReceiveHandler> m_receiver;
   CommandState m_commandState;
   std::unique_ptr<RepeaterCommands> m_commands;
+  std::unique_ptr<PortConnection> m_connection;
+  std::unique_ptr<CommandPort> m_commPort;
+  TSettings* m_settingsForm = nullptr;
   int m_selectedRow = 1;
   int m_selectedCol = 0;
   bool m_shown = false;
@@ -231,7 +250,6 @@ class TForm1 : public QMainWindow {
 
   std::function<void()> m_showSettings;
   std::function<SettingsSnapshot()> m_settings;
-  std::function<void()> m_onFirstShow;
   std::function<void(std::string_view)> m_repeaterAnswer;
   ReceiveHandler::ReadFn m_read;
   std::function<bool(const QUrl&)> m_openUrl;

@@ -34,10 +34,23 @@ struct FormFixture {
   QTemporaryDir dir;
   std::unique_ptr<TForm1> form;
 
+  // The port the window opens when shown; by default a device that does
+  // not exist, so no test touches the machine's own serial ports.
+  std::string portName;
+
   TForm1& Make() {
     FormEnv env{&prompts, &clock, LocalFormats(QStringLiteral("dd.MM.yyyy"), QStringLiteral("HH:mm:ss"), '.'),
                 dir.path(), &ini};
     form = std::make_unique<TForm1>(std::move(env));
+    if (portName.empty()) portName = dir.filePath(QStringLiteral("no-such-tty")).toStdString();
+    form->SetSettingsReader([this] {
+      SettingsSnapshot s;
+      s.portName = portName;
+      s.portSpeed = "19200";
+      s.portParity = "None";
+      s.version = "3";
+      return s;
+    });
     return *form;
   }
 };

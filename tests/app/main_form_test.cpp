@@ -319,14 +319,3 @@ TEST(MainForm, MenuItemsShowTheirWindows) {
   form.Clearlog1->trigger();
   EXPECT_EQ(form.Memo_log->Lines(), QStringList{QString()});
 }
-
-TEST(MainForm, FirstShowOpensThePortOnce) {
-  FormFixture f;
-  TForm1& form = f.Make();
-  int opens = 0;
-  form.SetOnFirstShow([&] { ++opens; });
-  form.show();
-  form.hide();
-  form.show();
-  EXPECT_EQ(opens, 1);
-}
