@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <thread>
 
 namespace {
@@ -36,6 +37,14 @@ UniqueFd MakeEventFd() { return UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK
 
 }  // namespace
 
+// One event handed to the owner's thread; the event thread waits on `done`.
+struct HandoverRequest {
+  uint32_t events = 0;
+  bool lost = false;
+  bool done = false;
+  int unread = 0;  // announced bytes the handler left in the queue
+};
+
 // Everything the threads of one open session touch. The threads own it
 // together with the component, so a Close that does not wait for them never
 // frees what they still use.
@@ -54,6 +63,7 @@ struct SerialSession {
   std::string buffer;  // buffered write mode
   std::size_t capacity = 0;
   uint64_t generation = 0;  // bumped by a purge: a write in flight is dropped
+  std::deque<std::shared_ptr<HandoverRequest>> pending;
 
   void Stop() {
     {
@@ -72,45 +82,23 @@ struct SerialSession {
 };
 
 struct SerialDispatch {
-  // On the owner's thread: run the dispatch unless the session was stopped
-  // meanwhile, then release the waiting thread whatever happens.
-  struct Result {
-    bool done = false;
-    int unread = 0;  // announced bytes the handler left in the queue
-  };
-
-  static void Run(const std::shared_ptr<SerialSession>& s, const std::shared_ptr<Result>& result,
-                  uint32_t events, bool lost) {
-    int unread = 0;
-    struct Release {
-      const std::shared_ptr<SerialSession>& s;
-      const std::shared_ptr<Result>& result;
-      const int& unread;
-      ~Release() {
-        {
-          std::lock_guard lock(s->mutex);
-          result->done = true;
-          result->unread = unread;
-        }
-        s->handoverCv.notify_all();
-      }
-    } release{s, result, unread};
-    if (s->Stopped()) return;
-    unread = s->owner->Dispatch(events, lost);
-  }
-
   // On a worker thread: hand the events to the owner's thread and wait until
-  // they were handled or the session stopped. False once stopped. Posting
-  // happens under the session lock, so nothing is posted after Close.
+  // they were handled or the session stopped. False once stopped. The
+  // request travels through the session's own queue (under its lock); the
+  // posted call carries nothing, so no data crosses threads unguarded.
+  // Posting happens under the session lock, so nothing is posted to the
+  // owner after Close.
   static bool HandOver(const std::shared_ptr<SerialSession>& s, uint32_t events, bool lost,
                        int* unread = nullptr) {
-    auto result = std::make_shared<Result>();
+    auto request = std::make_shared<HandoverRequest>();
+    request->events = events;
+    request->lost = lost;
     std::unique_lock lock(s->mutex);
     if (s->stop) return false;
-    QMetaObject::invokeMethod(
-        s->owner, [s, result, events, lost] { Run(s, result, events, lost); }, Qt::QueuedConnection);
-    s->handoverCv.wait(lock, [&] { return result->done || s->stop; });
-    if (unread) *unread = result->unread;
+    s->pending.push_back(request);
+    QMetaObject::invokeMethod(s->owner, "ProcessHandovers", Qt::QueuedConnection);
+    s->handoverCv.wait(lock, [&] { return request->done || s->stop; });
+    if (unread) *unread = request->unread;
     return !s->stop;
   }
 
@@ -468,6 +456,36 @@ void TCustomSerialPort::CallHandler(const std::function<void()>& call) {
   } catch (const std::exception& error) {
     if (!OnHandlerException) throw;
     OnHandlerException(error);
+  }
+}
+
+void TCustomSerialPort::ProcessHandovers() {
+  const std::shared_ptr<SerialSession> s = m_session;
+  if (!s) return;  // closed: a waiting thread was released by the stop
+  for (;;) {
+    std::shared_ptr<HandoverRequest> request;
+    {
+      std::lock_guard lock(s->mutex);
+      if (s->stop || s->pending.empty()) return;
+      request = s->pending.front();
+      s->pending.pop_front();
+    }
+    // Release the waiting thread whatever the handlers do.
+    int unread = 0;
+    struct Release {
+      SerialSession& s;
+      HandoverRequest& request;
+      const int& unread;
+      ~Release() {
+        {
+          std::lock_guard lock(s.mutex);
+          request.done = true;
+          request.unread = unread;
+        }
+        s.handoverCv.notify_all();
+      }
+    } release{*s, *request, unread};
+    unread = Dispatch(request->events, request->lost);
   }
 }
 

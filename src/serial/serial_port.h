@@ -99,7 +99,10 @@ class TCustomSerialPort : public TSerialComponent {
 
   // Sub-objects; changing a field notifies the component.
   TSerialBuffers& Buffers() { return m_buffers; }
-  void SetBuffers(const TSerialBuffers& value) { m_buffers = value; }
+  void SetBuffers(const TSerialBuffers& value) {
+    CheckClosed();
+    m_buffers = value;
+  }
   TSerialFlowControl& FlowControl() { return m_flowControl; }
   void SetFlowControl(const TSerialFlowControl& value) { m_flowControl = value; }
   TSerialEventChars& EventChars() { return m_eventChars; }
@@ -130,8 +133,11 @@ class TCustomSerialPort : public TSerialComponent {
   void ApplyLineSettings();
   [[noreturn]] void RaiseCommError(const std::string& templ, int error) const;
 
+ private slots:
+  // Runs the events the session's threads have queued (posted by them).
+  void ProcessHandovers();
+
  private:
-  friend struct SerialDispatch;
   // Returns how many announced bytes the handler left unread.
   int Dispatch(uint32_t events, bool deviceLost);
   void HandleDeviceLost();
