@@ -1,0 +1,134 @@
+// velrpt-sim: the simulated Korvex, repeater and meters on a pseudo-terminal.
+// The first line on standard output is "PTY <slave path>"; the log of what
+// the program sent goes to standard error.
+
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+#include <string>
+
+#include "sim_runner.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: velrpt-sim [options]\n"
+    "  --repeater-id ID   repeater serial ID, 8 digits (default 12345678)\n"
+    "  --meters N         meters around the repeater (default 12)\n"
+    "  --interval MS      mean time between meter telegrams (default 1000)\n"
+    "  --seed N           same seed, same traffic (default 1)\n"
+    "  --baud N           pace the bytes like a line at N baud (default: as fast as read)\n"
+    "  --noise P          random bytes between frames with probability P\n"
+    "  --chunks           frames in random pieces with random gaps\n"
+    "  --bad-frames P     a wrong end byte with probability P\n"
+    "  --count N          stop after N meter telegrams have been sent and read\n"
+    "  --record FILE      write every byte sent to the program to FILE\n"
+    "  --replay FILE      send a recorded capture instead of generated traffic\n"
+    "  --link PATH        symbolic link to the pseudo-terminal (removed at exit)\n";
+
+bool ParseLong(const char* text, long long lo, long long hi, long long& out) {
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) return false;
+  out = v;
+  return true;
+}
+
+bool ParseProbability(const char* text, double& out) {
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(v >= 0 && v <= 1)) return false;
+  out = v;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sim::SimOptions o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const auto value = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        std::cerr << "velrpt-sim: " << a << " needs a value\n" << kUsage;
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    long long n = 0;
+    bool ok = true;
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (a == "--repeater-id") {
+      o.repeaterId = value();
+    } else if (a == "--meters") {
+      ok = ParseLong(value(), 0, 200, n), o.meters = static_cast<int>(n);
+    } else if (a == "--interval") {
+      ok = ParseLong(value(), 0, 3'600'000, n), o.intervalMs = static_cast<int>(n);
+    } else if (a == "--seed") {
+      ok = ParseLong(value(), 0, INT64_MAX, n), o.seed = static_cast<std::uint64_t>(n);
+    } else if (a == "--baud") {
+      ok = ParseLong(value(), 0, 4'000'000, n), o.baud = static_cast<int>(n);
+    } else if (a == "--count") {
+      ok = ParseLong(value(), 0, INT64_MAX, n), o.count = n;
+    } else if (a == "--noise") {
+      ok = ParseProbability(value(), o.noise);
+    } else if (a == "--bad-frames") {
+      ok = ParseProbability(value(), o.badFrames);
+    } else if (a == "--chunks") {
+      o.chunks = true;
+    } else if (a == "--record") {
+      o.recordPath = value();
+    } else if (a == "--replay") {
+      o.replayPath = value();
+    } else if (a == "--link") {
+      o.linkPath = value();
+    } else {
+      std::cerr << "velrpt-sim: unknown option " << a << "\n" << kUsage;
+      return 2;
+    }
+    if (!ok) {
+      std::cerr << "velrpt-sim: bad value for " << a << ": " << argv[i] << "\n";
+      return 2;
+    }
+  }
+  o.log = [](const std::string& line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+  };
+
+  // Signals are taken synchronously below; the simulator's thread inherits
+  // the mask and never sees them. A vanished reader must not kill us.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  sim::SimulatorRunner runner(o);
+  std::string error;
+  if (!runner.Start(&error)) {
+    std::cerr << "velrpt-sim: " << error << "\n";
+    return 1;
+  }
+  std::cout << "PTY " << runner.SlavePath() << std::endl;
+  std::cerr << "velrpt-sim: repeater " << runner.RepeaterId() << ", " << o.meters << " meters, seed "
+            << o.seed << std::endl;
+
+  const timespec tick{0, 100'000'000};
+  for (;;) {
+    const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
+    if (sig == SIGINT || sig == SIGTERM) break;
+    if (o.count > 0 && runner.Finished()) break;
+    if (!o.replayPath.empty() && runner.Finished()) break;
+  }
+  runner.Stop();
+  return 0;
+}

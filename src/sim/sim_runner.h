@@ -1,0 +1,117 @@
+#pragma once
+// SimulatorRunner: the simulated Korvex with its repeater and meters, played
+// on the master side of a pseudo-terminal on a thread of its own. The program
+// (GUI, CLI --simulate, tests) opens SlavePath() exactly like a real port.
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "repeater.h"
+#include "wmbus_codec.h"
+
+namespace sim {
+
+struct SimOptions {
+  std::string repeaterId = "12345678";
+  int meters = 12;
+  int intervalMs = 1000;  // mean time between meter transmissions
+  std::uint64_t seed = 1;
+  int baud = 0;                // pace the bytes like a line at this rate; 0: as fast as the reader takes them
+  double noise = 0;            // probability of random bytes ahead of a frame
+  bool chunks = false;         // frames in random pieces with random gaps
+  double badFrames = 0;        // probability of a wrong end byte
+  long long count = 0;         // meter telegrams to send before finishing; 0: no end
+  std::string recordPath;      // every byte sent to the program is appended here
+  std::string replayPath;      // send this capture instead of generated traffic
+  std::string linkPath;        // a symbolic link to the slave, removed at the end
+  int answerDelayMinMs = 150;  // the repeater answers this long after a command ...
+  int answerDelayMaxMs = 400;  // ... at most this long
+  int quietMs = 500;           // a line quiet this long ends a half frame and configuration mode
+  std::optional<CivilTime> startTime;  // the repeater's clock at start (default: the PC's local time)
+  // Receives one line per byte stream from the program (hex and what the
+  // simulator made of it) and per event worth knowing. Called on the
+  // simulator's thread.
+  std::function<void(const std::string& line)> log;
+};
+
+struct SimStats {
+  std::uint64_t telegramsSent = 0;  // meter telegrams put on the line (each copy counts)
+  std::uint64_t framesSent = 0;     // every frame, repeater answers and replayed frames included
+  std::uint64_t bytesSent = 0;
+  std::uint64_t bytesReceived = 0;
+  std::uint64_t commandFrames = 0;  // command frames the Korvex took from the line
+  std::uint64_t answers = 0;        // repeater answers put on the line
+  std::uint64_t prompts = 0;        // ">" sent
+  std::uint64_t quietTimeouts = 0;  // configuration mode or a half frame ended by a quiet line
+  std::uint64_t dropped = 0;        // meter telegrams not forwarded (configuration mode, device pulled out)
+};
+
+class SimulatorRunner {
+ public:
+  explicit SimulatorRunner(SimOptions options);
+  ~SimulatorRunner();  // stops and joins
+  SimulatorRunner(const SimulatorRunner&) = delete;
+  SimulatorRunner& operator=(const SimulatorRunner&) = delete;
+
+  // Opens the pseudo-terminal (and the link, the record and replay files) and
+  // starts the thread. False with a reason when anything cannot be opened.
+  bool Start(std::string* error);
+  // Stops the thread, closes the pseudo-terminal, removes the link. Idempotent.
+  void Stop();
+
+  std::string SlavePath() const;
+  // The repeater's present ID (it changes with a NewId command).
+  std::string RepeaterId() const;
+  SimStats Stats() const;
+  RepeaterState Repeater() const;
+  std::array<std::uint8_t, 256> KorvexMemory() const;
+
+  // --count telegrams sent (or the replay played) and read by the program.
+  bool Finished() const;
+  bool WaitFinished(int limitMs) const;
+  // Waits until the stats satisfy `test`, at most `limitMs`.
+  bool WaitFor(const std::function<bool(const SimStats&)>& test, int limitMs) const;
+
+  // The device is pulled out: the pseudo-terminal closes under the program
+  // (its reads fail, poll reports a hang-up) and the link goes away.
+  void Unplug();
+  // ... and put back: a new pseudo-terminal, the link pointing at it. The
+  // repeater keeps its state; the Korvex starts afresh.
+  bool Replug(std::string* error);
+
+ private:
+  struct Engine;
+  void Run();
+  bool OpenPty(std::string* error);
+  void ClosePty();
+  void Wake();
+  static constexpr int kUnplug = 1;
+  static constexpr int kReplug = 2;
+  bool Request(int kind, std::string* error);
+  void ServeRequest();
+  void DoUnplug();
+  bool DoReplug(std::string* error);
+
+  SimOptions m_options;
+  std::unique_ptr<Engine> m_engine;
+  mutable std::mutex m_mutex;
+  mutable std::condition_variable m_changed;
+  std::thread m_thread;
+  int m_wakeFd = -1;
+  bool m_stop = false;
+  bool m_running = false;
+  int m_request = 0;
+  std::uint64_t m_requestTicket = 0;
+  std::uint64_t m_requestDone = 0;
+  bool m_requestOk = false;
+  std::string m_requestError;
+};
+
+}  // namespace sim

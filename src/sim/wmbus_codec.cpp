@@ -1,0 +1,169 @@
+#include "wmbus_codec.h"
+
+#include <ctime>
+
+namespace sim {
+
+std::uint16_t PackManufacturer(std::string_view letters) {
+  unsigned v = 0;
+  for (size_t i = 0; i < 3; ++i) {
+    const unsigned c = i < letters.size() ? static_cast<unsigned char>(letters[i]) : '@';
+    v = (v << 5) | ((c - 64u) & 0x1F);
+  }
+  return static_cast<std::uint16_t>(v);
+}
+
+std::optional<Bytes> IdTextToWire(std::string_view idText) {
+  if (idText.size() != 8) return std::nullopt;
+  for (char c : idText)
+    if (c < '0' || c > '9') return std::nullopt;
+  Bytes wire(4, '\0');
+  for (int k = 0; k < 4; ++k) {
+    const int hi = idText[2 * k] - '0';
+    const int lo = idText[2 * k + 1] - '0';
+    wire[3 - k] = static_cast<char>(hi * 16 + lo);
+  }
+  return wire;
+}
+
+std::string WireToIdText(std::string_view wire4) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string text;
+  for (int i = 3; i >= 0; --i) {
+    const std::uint8_t b = At(wire4, static_cast<size_t>(i));
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 0x0F]);
+  }
+  return text;
+}
+
+bool IsBcdId(std::string_view wire4) {
+  if (wire4.size() != 4) return false;
+  for (char c : wire4) {
+    const auto b = static_cast<std::uint8_t>(c);
+    if ((b >> 4) > 9 || (b & 0x0F) > 9) return false;
+  }
+  return true;
+}
+
+std::string HexText(std::string_view bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(bytes.size() * 3);
+  for (char c : bytes) {
+    const auto b = static_cast<std::uint8_t>(c);
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 0x0F]);
+    text.push_back(' ');
+  }
+  return text;
+}
+
+std::optional<Bytes> ParseHex(std::string_view text) {
+  Bytes out;
+  int pending = -1;
+  for (char c : text) {
+    int v;
+    if (c >= '0' && c <= '9') {
+      v = c - '0';
+    } else if (c >= 'A' && c <= 'F') {
+      v = c - 'A' + 10;
+    } else if (c >= 'a' && c <= 'f') {
+      v = c - 'a' + 10;
+    } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      if (pending >= 0) return std::nullopt;  // digits of a byte belong together
+      continue;
+    } else {
+      return std::nullopt;
+    }
+    if (pending < 0) {
+      pending = v;
+    } else {
+      Put(out, static_cast<std::uint8_t>(pending * 16 + v));
+      pending = -1;
+    }
+  }
+  if (pending >= 0) return std::nullopt;
+  return out;
+}
+
+namespace {
+// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+std::int64_t DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy =
+      (153 * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+}  // namespace
+
+std::int64_t ToSeconds(const CivilTime& t) {
+  return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+CivilTime FromSeconds(std::int64_t s) {
+  std::int64_t days = s >= 0 ? s / 86400 : (s - 86399) / 86400;
+  std::int64_t rest = s - days * 86400;
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(days - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  CivilTime t;
+  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  t.year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (t.month <= 2));
+  t.hour = static_cast<int>(rest / 3600);
+  t.minute = static_cast<int>(rest / 60 % 60);
+  t.second = static_cast<int>(rest % 60);
+  return t;
+}
+
+CivilTime LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  return CivilTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+Bytes EncodeTypeF(const CivilTime& t) {
+  const int y = ((t.year - 2000) % 128 + 128) % 128;
+  Bytes out;
+  Put(out, static_cast<std::uint8_t>(t.minute));
+  Put(out, static_cast<std::uint8_t>(t.hour));
+  Put(out, static_cast<std::uint8_t>((y % 8) * 32 + t.day));
+  Put(out, static_cast<std::uint8_t>((y / 8) * 16 + t.month));
+  return out;
+}
+
+std::optional<CivilTime> DecodeTypeF(std::string_view four) {
+  if (four.size() != 4) return std::nullopt;
+  CivilTime t;
+  t.minute = At(four, 0) & 0x3F;
+  t.hour = At(four, 1) & 0x1F;
+  t.day = At(four, 2) & 0x1F;
+  t.month = At(four, 3) & 0x0F;
+  t.year = 2000 + ((At(four, 2) & 0xE0) >> 5) + ((At(four, 3) & 0xF0) >> 1);
+  t.second = 0;
+  if (t.minute > 59 || t.hour > 23 || t.day == 0 || t.month == 0 || t.month > 12) return std::nullopt;
+  // A 31st of a short month would silently become the 1st of the next.
+  if (FromSeconds(ToSeconds(t)).day != t.day) return std::nullopt;
+  return t;
+}
+
+Bytes WrapFrame(std::string_view telegram, std::uint8_t signal) {
+  Bytes frame;
+  frame.reserve(telegram.size() + 4);
+  Put(frame, kStartByte);
+  Put(frame, static_cast<std::uint8_t>(telegram.size() + 1));
+  frame.append(telegram);
+  Put(frame, signal);
+  Put(frame, kEndByte);
+  return frame;
+}
+
+}  // namespace sim

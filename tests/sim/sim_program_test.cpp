@@ -1,0 +1,129 @@
+// velrpt-sim as a program: its first line names the pseudo-terminal, it ends
+// after --count or on SIGTERM, removes its link, and logs what it received.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "sim_test_support.h"
+
+using namespace simtest;
+
+namespace {
+
+const std::string kProgram = std::string(VELRPT_BINARY_DIR) + "/src/sim/velrpt-sim";
+
+// A child with its standard output and error in pipes.
+struct Child {
+  pid_t pid = -1;
+  int out = -1;
+  int err = -1;
+
+  explicit Child(const std::vector<std::string>& args) {
+    int o[2], e[2];
+    if (pipe(o) != 0 || pipe(e) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      dup2(o[1], 1);
+      dup2(e[1], 2);
+      close(o[0]), close(o[1]), close(e[0]), close(e[1]);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(kProgram.c_str()));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(kProgram.c_str(), argv.data());
+      _exit(127);
+    }
+    close(o[1]), close(e[1]);
+    out = o[0];
+    err = e[0];
+  }
+  ~Child() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (out >= 0) close(out);
+    if (err >= 0) close(err);
+  }
+  // Exit status, or -1 when it does not end within the limit.
+  int Wait(int limitMs) {
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd < 0) return -1;
+    pollfd p{pidfd, POLLIN, 0};
+    const int ready = poll(&p, 1, limitMs);
+    close(pidfd);
+    int status = 0;
+    if (ready <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  std::string FirstLine() {
+    return ReadUntil(
+        out, [](const std::string& s) { return s.find('\n') != std::string::npos; }, 10000);
+  }
+};
+
+}  // namespace
+
+TEST(SimProgram, PrintsThePtyAndEndsAfterCount) {
+  Child child({"--count", "10", "--interval", "0", "--seed", "3"});
+  ASSERT_GT(child.pid, 0);
+  const std::string line = child.FirstLine();
+  ASSERT_EQ(line.rfind("PTY /dev/pts/", 0), 0u) << line;
+  const std::string path = line.substr(4, line.find('\n') - 4);
+  const int fd = OpenSlave(path);
+  ASSERT_GE(fd, 0);
+  ProgramSide program;
+  const std::string bytes = ReadUntil(
+      fd,
+      [&](const std::string& s) {
+        ProgramSide p;
+        p.Feed(s);
+        return p.handler.Stats().framesCut >= 10;
+      },
+      10000);
+  program.Feed(bytes);
+  EXPECT_EQ(program.handler.Stats().framesCut, 10u);
+  EXPECT_EQ(child.Wait(10000), 0);
+  close(fd);
+}
+
+TEST(SimProgram, LinkAndLogUntilSigterm) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string link = dir.filePath("ttySIM").toStdString();
+  Child child({"--link", link, "--meters", "0", "--repeater-id", "00001234"});
+  ASSERT_GT(child.pid, 0);
+  ASSERT_EQ(child.FirstLine().rfind("PTY ", 0), 0u);
+  const int fd = OpenSlave(link);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(WriteAll(fd, CommandFrame(B({0x34, 0x12, 0x00, 0x00}), B({0x01, 0x22, 0x05}))));
+  const std::string answer = ReadUntil(
+      fd, [](const std::string& s) { return s.size() >= 54; }, 10000);
+  EXPECT_EQ(answer.size(), 54u);  // the full status answer
+  close(fd);
+  const std::string log = ReadUntil(
+      child.err, [](const std::string& s) { return s.find("status answer") != std::string::npos; }, 10000);
+  EXPECT_NE(log.find("received 68 12 06 8D 59 34 12 00 00 03 00 08 7A 01 00 00 00 01 22 05 16 "),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("rx start hour 5"), std::string::npos) << log;
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(child.Wait(10000), 0);
+  struct stat st;
+  EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
+
+TEST(SimProgram, RefusesBadOptions) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--noise", "2"}, {"--repeater-id", "1234"}, {"--count"}, {"--bogus"}}) {
+    Child child(args);
+    EXPECT_NE(child.Wait(10000), 0) << args[0];
+  }
+}

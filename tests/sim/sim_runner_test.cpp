@@ -1,0 +1,264 @@
+// The simulator on a real pseudo-terminal, read and written from the slave
+// side exactly as the program does with a serial port.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "sim_runner.h"
+#include "sim_test_support.h"
+
+using namespace simtest;
+
+namespace {
+
+constexpr int kLimitMs = 15000;
+
+sim::SimOptions FastOptions(std::uint64_t seed) {
+  sim::SimOptions o;
+  o.seed = seed;
+  o.intervalMs = 0;
+  o.answerDelayMinMs = 5;
+  o.answerDelayMaxMs = 20;
+  o.startTime = sim::CivilTime{2026, 12, 7, 9, 7, 30};
+  return o;
+}
+
+// Starts a runner, reads everything it sends until it has finished.
+std::string ReadAllOf(sim::SimOptions options) {
+  sim::SimulatorRunner runner(std::move(options));
+  std::string error;
+  EXPECT_TRUE(runner.Start(&error)) << error;
+  const int fd = OpenSlave(runner.SlavePath());
+  EXPECT_GE(fd, 0);
+  // Finished, and every byte it wrote is here.
+  const std::string got = ReadUntil(
+      fd, [&](const std::string& s) { return runner.Finished() && s.size() >= runner.Stats().bytesSent; },
+      kLimitMs);
+  EXPECT_TRUE(runner.Finished());
+  EXPECT_EQ(got.size(), runner.Stats().bytesSent);
+  close(fd);
+  return got;
+}
+
+std::vector<std::string> Decoded(const std::string& bytes) {
+  ProgramSide program;
+  program.options.discardWrongCI = false;
+  program.Feed(bytes);
+  return program.log.lines;
+}
+
+}  // namespace
+
+TEST(SimRunner, SameSeedSameBytesWithEveryFault) {
+  auto options = FastOptions(7);
+  options.count = 40;
+  options.noise = 0.3;
+  options.badFrames = 0.1;
+  options.chunks = true;
+  const std::string first = ReadAllOf(options);
+  const std::string second = ReadAllOf(options);
+  EXPECT_GT(first.size(), 40u * 20);
+  EXPECT_EQ(first, second);
+  options.seed = 8;
+  EXPECT_NE(ReadAllOf(options), first);
+}
+
+TEST(SimRunner, CountedTelegramsAllArriveAndDecode) {
+  auto options = FastOptions(3);
+  options.count = 30;
+  options.meters = 5;
+  const std::string bytes = ReadAllOf(options);
+  ProgramSide program;
+  program.Feed(bytes);
+  EXPECT_EQ(program.handler.Stats().framesCut, 30u);
+  EXPECT_EQ(program.handler.Stats().noiseBytes, 0u);
+  EXPECT_EQ(program.log.lines.size(), 30u);
+  EXPECT_GE(program.table.RowCount(), 2);
+  EXPECT_FALSE(program.table.Cell(kColMeterId, 1).empty()) << ::testing::PrintToString(program.log.lines);
+}
+
+TEST(SimRunner, RecordedCaptureReplaysToTheSameBytesAndLines) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string capture = dir.filePath("capture.bin").toStdString();
+  auto options = FastOptions(11);
+  options.count = 25;
+  options.noise = 0.2;
+  options.badFrames = 0.1;
+  options.recordPath = capture;
+  const std::string sent = ReadAllOf(options);
+
+  std::ifstream in(capture, std::ios::binary);
+  const std::string recorded((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(recorded, sent);
+
+  auto replay = FastOptions(99);  // the seed plays no part in a replay
+  replay.replayPath = capture;
+  replay.chunks = true;
+  const std::string replayed = ReadAllOf(replay);
+  EXPECT_EQ(replayed, sent);
+  EXPECT_EQ(Decoded(replayed), Decoded(sent));
+
+  // The same capture written as hex text replays the same.
+  const std::string hexCapture = dir.filePath("capture.hex").toStdString();
+  std::ofstream(hexCapture) << sim::HexText(sent) << "\n";
+  replay.replayPath = hexCapture;
+  EXPECT_EQ(ReadAllOf(replay), sent);
+}
+
+TEST(SimRunner, MissingReplayFileFailsToStart) {
+  auto options = FastOptions(1);
+  options.replayPath = "/nonexistent/capture.bin";
+  sim::SimulatorRunner runner(options);
+  std::string error;
+  EXPECT_FALSE(runner.Start(&error));
+  EXPECT_NE(error.find("/nonexistent/capture.bin"), std::string::npos);
+}
+
+TEST(SimRunner, CommandFrameIsAnsweredOnTheLine) {
+  auto options = FastOptions(5);
+  options.meters = 0;  // nothing else on the line
+  sim::SimulatorRunner runner(options);
+  std::string error;
+  ASSERT_TRUE(runner.Start(&error)) << error;
+  const int fd = OpenSlave(runner.SlavePath());
+  ASSERT_GE(fd, 0);
+  ProgramSide program;
+  program.options.repeaterId = "12345678";
+  program.options.newId = "87654321";
+  // Framed, split in two writes; then bare; then a new ID.
+  const std::string setHour = CommandFrame(kId12345678, B({0x01, 0x22, 0x05}));
+  ASSERT_TRUE(WriteAll(fd, setHour.substr(0, 7)));
+  ASSERT_TRUE(WriteAll(fd, setHour.substr(7)));
+  program.Feed(ReadUntil(
+      fd, [](const std::string& s) { return !s.empty() && s.back() == 0x16; }, kLimitMs));
+  EXPECT_TRUE(HasLine(program.log.lines, "START HOUR = 5"));
+  EXPECT_EQ(runner.Repeater().rxStartHour, 5);
+
+  ASSERT_TRUE(
+      WriteAll(fd, CommandFrame(kId12345678, B({0x0F, 0xFF, 0x05, 0x04, 0x21, 0x01, 0x00, 0x00}), true)));
+  program.Feed(ReadUntil(
+      fd, [](const std::string& s) { return !s.empty() && s.back() == 0x16; }, kLimitMs));
+  EXPECT_TRUE(HasLine(program.log.lines, "Flags (32 total): 00000001"));
+
+  ASSERT_TRUE(WriteAll(
+      fd, CommandFrame(kId12345678, B({0x07, 0x79, 0x21, 0x43, 0x65, 0x87, 0x8D, 0x59, 0x03, 0x00}))));
+  program.Feed(ReadUntil(
+      fd, [](const std::string& s) { return !s.empty() && s.back() == 0x16; }, kLimitMs));
+  EXPECT_EQ(runner.RepeaterId(), "87654321");
+  EXPECT_TRUE(HasLine(program.log.lines, "Repeater 87654321, VLM: ", true));
+  EXPECT_EQ(runner.Stats().answers, 3u);
+  close(fd);
+}
+
+TEST(SimRunner, ConfigurationModeExchangeOnTheLine) {
+  auto options = FastOptions(5);
+  options.meters = 0;
+  options.quietMs = 1000;
+  sim::SimulatorRunner runner(options);
+  std::string error;
+  ASSERT_TRUE(runner.Start(&error)) << error;
+  const int fd = OpenSlave(runner.SlavePath());
+  ASSERT_GE(fd, 0);
+  const auto prompt = [&] {
+    return ReadUntil(
+        fd, [](const std::string& s) { return !s.empty(); }, 1000);
+  };
+  // Whole exchange for parameter 27.
+  ASSERT_TRUE(WriteAll(fd, B({0x00})));
+  EXPECT_EQ(prompt(), ">");
+  ASSERT_TRUE(WriteAll(fd, B({'M'})));
+  EXPECT_EQ(prompt(), ">");
+  ASSERT_TRUE(WriteAll(fd, B({0x1B, 0x12, 0xFF, 'X'})));
+  // The PC goes silent after its request; the Korvex times out and takes the next one.
+  ASSERT_TRUE(WriteAll(fd, B({0x00})));
+  EXPECT_EQ(prompt(), ">");
+  ASSERT_TRUE(runner.WaitFor([](const sim::SimStats& s) { return s.quietTimeouts >= 1; }, kLimitMs));
+  ASSERT_TRUE(WriteAll(fd, B({0x00})));
+  EXPECT_EQ(prompt(), ">");
+  // An invalid step leaves configuration mode without a prompt: the "M" after
+  // it is no step either, and only the next request is answered.
+  ASSERT_TRUE(WriteAll(fd, B({'Q', 'M', 0x00})));
+  EXPECT_EQ(prompt(), ">");
+  EXPECT_EQ(runner.Stats().prompts, 5u);
+  EXPECT_EQ(runner.KorvexMemory()[27], 0x12);
+  close(fd);
+}
+
+TEST(SimRunner, ReaderMayCloseAndReopenAndStopDoesNotWaitForIt) {
+  auto options = FastOptions(2);
+  options.intervalMs = 5;
+  sim::SimulatorRunner runner(options);
+  std::string error;
+  ASSERT_TRUE(runner.Start(&error)) << error;
+  int fd = OpenSlave(runner.SlavePath());
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(ReadUntil(
+                   fd, [](const std::string& s) { return s.size() > 100; }, kLimitMs)
+                   .size() < 100);
+  close(fd);
+  // Nobody reads while the simulator keeps sending: the line fills up.
+  const auto sent = runner.Stats().bytesSent;
+  ASSERT_TRUE(runner.WaitFor([&](const sim::SimStats& s) { return s.bytesSent > sent + 200; }, kLimitMs));
+  fd = OpenSlave(runner.SlavePath());
+  ASSERT_GE(fd, 0);
+  ProgramSide program;
+  program.Feed(ReadUntil(
+      fd, [](const std::string& s) { return s.size() > 500; }, kLimitMs));
+  EXPECT_GT(program.handler.Stats().framesCut, 0u);
+  close(fd);
+}
+
+TEST(SimRunner, UnplugAndReplugMoveTheLink) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  auto options = FastOptions(4);
+  options.intervalMs = 5;
+  options.linkPath = dir.filePath("ttyKORVEX").toStdString();
+  sim::SimulatorRunner runner(options);
+  std::string error;
+  ASSERT_TRUE(runner.Start(&error)) << error;
+  const std::string firstPath = runner.SlavePath();
+  char target[256] = {};
+  ASSERT_GT(readlink(options.linkPath.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), firstPath);
+
+  const int fd = OpenSlave(options.linkPath);
+  ASSERT_GE(fd, 0);
+  EXPECT_GT(ReadUntil(
+                fd, [](const std::string& s) { return s.size() > 50; }, kLimitMs)
+                .size(),
+            50u);
+  runner.Unplug();
+  // The program's side sees the device gone, and the link is gone too.
+  pollfd p{fd, POLLIN, 0};
+  const auto hungUp = [&] {
+    for (int i = 0; i < 100; ++i) {
+      if (poll(&p, 1, 100) > 0 && (p.revents & POLLHUP)) return true;
+      char buf[4096];
+      [[maybe_unused]] ssize_t n = read(fd, buf, sizeof buf);  // what was still on its way
+    }
+    return false;
+  };
+  EXPECT_TRUE(hungUp());
+  struct stat st;
+  EXPECT_NE(lstat(options.linkPath.c_str(), &st), 0);
+  close(fd);
+
+  ASSERT_TRUE(runner.Replug(&error)) << error;
+  ASSERT_GT(readlink(options.linkPath.c_str(), target, sizeof target - 1), 0);
+  const std::string secondPath = runner.SlavePath();
+  EXPECT_EQ(std::string(target, strnlen(target, sizeof target)), secondPath);
+  const int fd2 = OpenSlave(options.linkPath);
+  ASSERT_GE(fd2, 0);
+  EXPECT_GT(ReadUntil(
+                fd2, [](const std::string& s) { return s.size() > 50; }, kLimitMs)
+                .size(),
+            50u);
+  close(fd2);
+  runner.Stop();
+  EXPECT_NE(lstat(options.linkPath.c_str(), &st), 0);
+}
