@@ -40,6 +40,9 @@ class PortConnection {
 
   // Takes over comm's OnDeviceLost.
   PortConnection(TSerialPort& comm, SettingsSnapshot settings, PortView& view);
+  ~PortConnection() { m_comm.OnDeviceLost = nullptr; }
+  PortConnection(const PortConnection&) = delete;
+  PortConnection& operator=(const PortConnection&) = delete;
 
   void TogglePortConnection();
   bool EnsurePortOpen();

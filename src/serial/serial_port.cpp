@@ -218,7 +218,8 @@ struct SerialDispatch {
 };
 
 TCustomSerialPort::TCustomSerialPort(QObject* parent) : TSerialComponent(parent) {
-  m_buffers.SetOnChange([this] { BuffersChanged(); });
+  // Buffers are fixed while open: refused before anything changes.
+  m_buffers.SetBeforeChange([this] { CheckClosed(); });
   m_flowControl.SetOnChange([this] { ApplyLineSettings(); });
   m_eventChars.SetOnChange([this] { ApplyLineSettings(); });
 }
@@ -540,8 +541,6 @@ void TCustomSerialPort::HandleEvents(uint32_t events) {
   for (const auto& [bit, handler] : handlers)
     if ((events & bit) && *handler) (*handler)(this);
 }
-
-void TCustomSerialPort::BuffersChanged() { CheckClosed(); }
 
 void TCustomSerialPort::SetBaudrate(TBaudrate value) {
   if (value == m_baudrate) return;

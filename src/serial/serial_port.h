@@ -99,10 +99,7 @@ class TCustomSerialPort : public TSerialComponent {
 
   // Sub-objects; changing a field notifies the component.
   TSerialBuffers& Buffers() { return m_buffers; }
-  void SetBuffers(const TSerialBuffers& value) {
-    CheckClosed();
-    m_buffers = value;
-  }
+  void SetBuffers(const TSerialBuffers& value) { m_buffers = value; }
   TSerialFlowControl& FlowControl() { return m_flowControl; }
   void SetFlowControl(const TSerialFlowControl& value) { m_flowControl = value; }
   TSerialEventChars& EventChars() { return m_eventChars; }
@@ -141,7 +138,6 @@ class TCustomSerialPort : public TSerialComponent {
   // Returns how many announced bytes the handler left unread.
   int Dispatch(uint32_t events, bool deviceLost);
   void HandleDeviceLost();
-  void BuffersChanged();
   int WriteDirect(const char* src, int count);
   int WriteBuffered(const char* src, int count);
   void CallHandler(const std::function<void()>& call);

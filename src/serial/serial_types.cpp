@@ -17,6 +17,7 @@ void TSerialBuffers::CopyFields(const TSerialBuffers& other) {
 
 TSerialBuffers& TSerialBuffers::operator=(const TSerialBuffers& other) {
   if (this == &other) return *this;
+  BeforeChange();
   BeginUpdate();
   CopyFields(other);
   EndUpdate();
@@ -36,6 +37,7 @@ void TSerialFlowControl::CopyFields(const TSerialFlowControl& other) {
 
 TSerialFlowControl& TSerialFlowControl::operator=(const TSerialFlowControl& other) {
   if (this == &other) return *this;
+  BeforeChange();
   BeginUpdate();
   CopyFields(other);
   EndUpdate();
@@ -52,6 +54,7 @@ void TSerialEventChars::CopyFields(const TSerialEventChars& other) {
 
 TSerialEventChars& TSerialEventChars::operator=(const TSerialEventChars& other) {
   if (this == &other) return *this;
+  BeforeChange();
   BeginUpdate();
   CopyFields(other);
   EndUpdate();

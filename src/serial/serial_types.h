@@ -130,6 +130,9 @@ class TSerialPersistent {
     if (m_updateCount == 0 && m_onChange) m_onChange();
   }
   void SetOnChange(ChangeCallback callback) { m_onChange = std::move(callback); }
+  // Asked before any field changes; it may refuse by throwing, and then
+  // nothing has changed.
+  void SetBeforeChange(ChangeCallback callback) { m_beforeChange = std::move(callback); }
 
  protected:
   TSerialPersistent() = default;
@@ -140,13 +143,19 @@ class TSerialPersistent {
   template <typename T>
   void Set(T& field, T value) {
     if (field == value) return;
+    BeforeChange();
     field = value;
     Changed();
+  }
+
+  void BeforeChange() {
+    if (m_beforeChange) m_beforeChange();
   }
 
  private:
   int m_updateCount = 0;
   ChangeCallback m_onChange;
+  ChangeCallback m_beforeChange;
 };
 
 // Queue sizes, time-outs and XON/XOFF limits (TIntW: 0..2147483647).

@@ -156,6 +156,9 @@ TEST_F(SerialPortTest, SettersOfClosedOnlyPropertiesRefuseWhileOpen) {
     SCOPED_TRACE(what);
     EXPECT_EQ(ErrorOf(action), "Can't perform this operation while port is open");
   }
+  // Refused before anything changed.
+  EXPECT_EQ(port.Buffers().ReadSize(), 4096);
+  EXPECT_EQ(port.Buffers().XonLimit(), 1024);
   // The same value is no change, and the two time-outs are free to change.
   EXPECT_EQ(ErrorOf([&] { port.SetDeviceName(pty.SlavePath()); }), "");
   EXPECT_EQ(ErrorOf([&] { port.Buffers().SetReadTimeout(50); }), "");
