@@ -473,6 +473,23 @@ TEST_F(SerialPortTest, BufferedWritesGoOutThroughTheWriteThread) {
   EXPECT_FALSE(port.IsOpen());
 }
 
+TEST_F(SerialPortTest, PurgeDropsWhatTheWriteThreadStillHolds) {
+  port.SetDirectWrite(false);
+  port.Buffers().SetWriteSize(1 << 20);
+  port.Open();
+  // Nobody reads: the line fills and most of this waits in the write buffer.
+  const std::string big(1 << 20, 'Q');
+  ASSERT_TRUE(port.WriteString(big));
+  port.PurgeAll();
+  ASSERT_TRUE(port.WriteString("after"));
+  std::string drained;
+  ASSERT_TRUE(WaitUntil([&] {
+    drained += pty.ReadAvailable();
+    return drained.size() >= 5 && drained.compare(drained.size() - 5, 5, "after") == 0;
+  }));
+  EXPECT_LT(drained.size(), big.size());
+}
+
 TEST_F(SerialPortTest, DeviceLossIsToldOnceAndWithoutAHandlerClosesThePort) {
   int lost = 0;
   port.OnDeviceLost = [&](TCustomSerialPort* sender) {
