@@ -17,8 +17,9 @@ bool FlagTextMustRestart(const QString& textBeforeKey) {
 DigitKeyFilter::DigitKeyFilter(QLineEdit* edit, Hook beforeInsert)
     : QObject(edit), m_edit(edit), m_beforeInsert(std::move(beforeInsert)) {
   edit->installEventFilter(this);
-  // Pasting would go around the key filter.
+  // Pasting or dropping text would go around the key filter.
   edit->setContextMenuPolicy(Qt::NoContextMenu);
+  edit->setAcceptDrops(false);
 }
 
 bool DigitKeyFilter::eventFilter(QObject* watched, QEvent* event) {

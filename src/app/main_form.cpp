@@ -88,7 +88,16 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text, int 
   return edit;
 }
 
+// The grids keep the small window font inside the larger-font page.
+QFont GridFont() {
+  QFont f(QStringList{QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+  f.setPointSize(8);
+  return f;
+}
+
 void SetupGridView(QTableView* view, int rowHeight) {
+  view->setFont(GridFont());
+  view->horizontalHeader()->setFont(GridFont());
   view->verticalHeader()->hide();
   view->verticalHeader()->setDefaultSectionSize(rowHeight);
   view->verticalHeader()->setMinimumSectionSize(rowHeight);
@@ -129,6 +138,11 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
       m_meterList(4, 2),
       m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   setObjectName(QStringLiteral("Form1"));
+  // The window font is a small one, so that an 8-digit meter ID fits the
+  // table's 64-pixel columns; labels and buttons use the larger ControlFont.
+  QFont windowFont = font();
+  windowFont.setPointSize(8);
+  setFont(windowFont);
   setWindowTitle(QString::fromLatin1(kCaption));
   resize(1158, 793);
 
@@ -409,6 +423,10 @@ void TForm1::BuildChart() {
 
   m_axisY = new QValueAxis();
   m_axisY->setRange(20, 150);
+  // Round steps from the fixed minimum rather than five equal parts of 130.
+  m_axisY->setTickType(QValueAxis::TicksDynamic);
+  m_axisY->setTickAnchor(20);
+  m_axisY->setTickInterval(10);
   m_axisY->setLabelFormat(QStringLiteral("%d"));
   m_axisY->setTitleText(QStringLiteral("dBm"));
   QFont titleFont = m_axisY->titleFont();
@@ -589,7 +607,6 @@ void TForm1::Comm1RxChar(QObject* /*sender*/, int count) {
 
 void TForm1::DrawSignalChart(int column) {
   try {
-    m_barSet->remove(0, m_barSet->count());
     const std::vector<ChartBar> bars = SignalChartBars(m_table, column);
     QList<qreal> values;
     QStringList labels;
@@ -599,7 +616,20 @@ void TForm1::DrawSignalChart(int column) {
       values.append(bar.value);
       labels.append(QString::fromStdString(bar.label));
     }
-    m_axisX->setCategories(ChartCategories(labels));
+    // Qt Charts lays out again for every change of the set or the axis, which
+    // costs tens of milliseconds with a thousand meters. Usually one meter's
+    // value changed and nothing else: change just that bar.
+    QStringList categories = ChartCategories(labels);
+    if (categories == m_chartLabels && m_barSet->count() == values.size()) {
+      for (qsizetype i = 0; i < values.size(); ++i)
+        if (m_barSet->at(i) != values[i]) m_barSet->replace(i, values[i]);
+      return;
+    }
+    m_barSet->remove(0, m_barSet->count());
+    if (categories != m_chartLabels) {
+      m_axisX->setCategories(categories);
+      m_chartLabels = std::move(categories);
+    }
     m_barSet->append(values);
   } catch (const std::exception& e) {
     Memo_log->AppendLine(std::string("Exception drawing chart - ") + e.what());

@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -245,6 +246,7 @@ class TForm1 : public QMainWindow, private PortView {
   QBarSet* m_barSet = nullptr;
   QBarCategoryAxis* m_axisX = nullptr;
   QValueAxis* m_axisY = nullptr;
+  QStringList m_chartLabels;  // the bottom axis' categories as last set
   TForm4* m_about = nullptr;
   QWidget* m_settingsWindow = nullptr;
 

@@ -223,6 +223,27 @@ TEST(SignalChart, ImportedRowsWithoutIdsOrNumbersStillGetTheirBars) {
   ASSERT_EQ(set->count(), 4);
   EXPECT_EQ(set->at(1), 45);
   EXPECT_EQ(set->at(3), 0);
-  auto* axisX = qobject_cast<QBarCategoryAxis*>(series->attachedAxes()[0]);
+  QBarCategoryAxis* axisX = nullptr;
+  for (QAbstractAxis* axis : series->attachedAxes())
+    if (auto* a = qobject_cast<QBarCategoryAxis*>(axis)) axisX = a;
+  ASSERT_NE(axisX, nullptr);
   EXPECT_EQ(axisX->count(), 4);
+
+  // Same number of bars, another meter in a row: the labels follow, and a
+  // changed value alone changes only its bar.
+  table.SetCell(1, 1, "22222222");
+  table.SetCell(6, 3, "70");
+  form.DrawSignalChart(6);
+  EXPECT_EQ(axisX->at(1), "22222222");
+  EXPECT_EQ(set->at(3), 70);
+  table.SetCell(6, 1, "99");
+  form.DrawSignalChart(6);
+  EXPECT_EQ(set->at(1), 99);
+  EXPECT_EQ(set->count(), 4);
+
+  // Fewer rows: the bars shrink with the table.
+  DeleteGridRow(2, table);
+  form.DrawSignalChart(6);
+  EXPECT_EQ(set->count(), 3);
+  EXPECT_EQ(axisX->count(), 3);
 }
