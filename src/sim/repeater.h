@@ -52,6 +52,9 @@ class SimRepeater {
   // auto mode always, otherwise inside its receive window.
   bool Repeating(std::int64_t nowSeconds) const;
 
+  // Sets the clock as the DateTime command does (a device fresh from the shelf has some time or other).
+  void SetClock(const CivilTime& t, std::int64_t nowSeconds) { m_clockOffset = ToSeconds(t) - nowSeconds; }
+
   const RepeaterState& State() const { return m_state; }
   CivilTime ClockAt(std::int64_t nowSeconds) const { return FromSeconds(nowSeconds + m_clockOffset); }
   // Seconds left in the current receive window (0 outside it).

@@ -106,6 +106,7 @@ struct SimulatorRunner::Engine {
   size_t outBytes = 0;
   std::int64_t lastQueuedAt = 0;
   std::multimap<std::int64_t, Event> events;
+  std::vector<Event> held;  // answers that came due in configuration mode
   std::int64_t nextBurstMs = 0;
   std::int64_t lineFreeAtUs = 0;
   std::int64_t lastInputMs = 0;
@@ -173,12 +174,31 @@ struct SimulatorRunner::Engine {
   }
 
   void MoveDueEvents(std::int64_t now) {
+    if (!held.empty() && plugged && !TrafficHeld()) {
+      for (const Event& h : held) {
+        Queue(faults.Apply(h.frame), now);
+        ++stats.framesSent;
+        ++stats.answers;
+      }
+      held.clear();
+    }
     while (!events.empty() && events.begin()->first <= now) {
       Event e = std::move(events.begin()->second);
       events.erase(events.begin());
       if (e.kind == Kind::Traffic && sourceDone) continue;
-      if (e.kind != Kind::Answer && (TrafficHeld() || !plugged)) {
+      // A pulled-out device sends nothing. In configuration mode the Korvex
+      // forwards no radio traffic: the PC reads prompts then. A repeater
+      // answer is held back until the mode ends rather than lost.
+      if (!plugged) {
         ++stats.dropped;
+        continue;
+      }
+      if (TrafficHeld()) {
+        if (e.kind == Kind::Answer) {
+          held.push_back(std::move(e));
+        } else {
+          ++stats.dropped;
+        }
         continue;
       }
       Queue(faults.Apply(e.frame, e.kind != Kind::Replay), now);
@@ -332,6 +352,7 @@ void SimulatorRunner::ClosePty() {
   e.plugged = false;
   e.hung = false;
   e.DiscardOutput("device pulled out");
+  e.held.clear();
 }
 
 bool SimulatorRunner::Start(std::string* error) {

@@ -190,14 +190,14 @@ TEST(SimKorvex, SetInKorvexSequenceStoresTheRepeaterId) {
 
 TEST(SimKorvex, CommandFramesInAnyChunkingAndForm) {
   const std::string records = B({0x01, 0x22, 0x05});
-  const std::string framed = CommandFrame(kId12345678, records);
-  const std::string bare = CommandFrame(kId12345678, records, true);
+  const std::string framed = CommandFrame(kRepeater, records);
+  const std::string bare = CommandFrame(kRepeater, records, true);
   ASSERT_EQ(framed, B({0x68, 0x12, 0x06, 0x8D, 0x59, 0x78, 0x56, 0x34, 0x12, 0x03, 0x00,
                        0x08, 0x7A, 0x01, 0x00, 0x00, 0x00, 0x01, 0x22, 0x05, 0x16}));
   // Noise between the frames, a frame with a wrong end byte, a bare frame
   // whose L happens to be 0x68, then both forms again.
   std::string bigRecords(0x68 - 15, '\x2F');
-  const std::string bareL68 = CommandFrame(kId12345678, bigRecords, true);
+  const std::string bareL68 = CommandFrame(kRepeater, bigRecords, true);
   ASSERT_EQ(static_cast<std::uint8_t>(bareL68[0]), 0x68);
   std::string badEnd = framed;
   badEnd.back() = 0x15;
@@ -219,7 +219,7 @@ TEST(SimKorvex, CommandFramesInAnyChunkingAndForm) {
 
 TEST(SimKorvex, HalfAFrameIsGivenUpWhenTheLineGoesQuiet) {
   sim::KorvexTransceiver k;
-  const std::string framed = CommandFrame(kId12345678, B({0x01, 0x26, 0x02}));
+  const std::string framed = CommandFrame(kRepeater, B({0x01, 0x26, 0x02}));
   EXPECT_TRUE(k.Feed(framed.substr(0, 9)).commandFrames.empty());
   EXPECT_TRUE(k.HasPartialInput());
   k.Idle();

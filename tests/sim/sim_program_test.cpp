@@ -103,7 +103,7 @@ TEST(SimProgram, LinkAndLogUntilSigterm) {
   ASSERT_EQ(child.FirstLine().rfind("PTY ", 0), 0u);
   const int fd = OpenSlave(link);
   ASSERT_GE(fd, 0);
-  ASSERT_TRUE(WriteAll(fd, CommandFrame(B({0x34, 0x12, 0x00, 0x00}), B({0x01, 0x22, 0x05}))));
+  ASSERT_TRUE(WriteAll(fd, CommandFrame("00001234", B({0x01, 0x22, 0x05}))));
   const std::string answer = ReadUntil(
       fd, [](const std::string& s) { return s.size() >= 54; }, 10000);
   EXPECT_EQ(answer.size(), 54u);  // the full status answer

@@ -60,7 +60,7 @@ bool InOrder(const std::vector<std::string>& lines, const std::vector<std::strin
 TEST(SimRepeater, StatusAnswerCarriesEveryRecordAtItsOffset) {
   const std::int64_t now = sim::ToSeconds(kStart);
   sim::SimRepeater repeater(InitialState(), now);
-  const Exchange ex = Send(repeater, CommandFrame(kId12345678, B({0x01, 0x26, 0x04})), now);
+  const Exchange ex = Send(repeater, CommandFrame(kRepeater, B({0x01, 0x26, 0x04})), now);
   ASSERT_TRUE(ex.answered);
   const std::vector<std::string> want = {
       "START HOUR = 6",
@@ -198,7 +198,7 @@ TEST(SimRepeater, EveryCommandChangesTheStateAndIsAnswered) {
     repeater.SetIdInUse([](const std::string& id) { return id == "11112222"; });
     State want = InitialState();
     if (c.change) c.change(want);
-    const Exchange ex = Send(repeater, CommandFrame(kId12345678, c.records, c.bare), now);
+    const Exchange ex = Send(repeater, CommandFrame(kRepeater, c.records, c.bare), now);
     ASSERT_TRUE(ex.answered);
     EXPECT_TRUE(repeater.State() == want);
     ASSERT_FALSE(ex.lines.empty());
@@ -211,14 +211,64 @@ TEST(SimRepeater, EveryCommandChangesTheStateAndIsAnswered) {
   }
 }
 
+TEST(SimRepeater, FramesOfEveryKindAsTheProgramBuildsThem) {
+  using State = sim::RepeaterState;
+  struct Case {
+    CommandKind kind;
+    std::function<void(CommandControls&)> set;
+    std::string data;
+    std::function<void(State&)> change;
+  };
+  const std::vector<Case> cases = {
+      {CommandKind::RxStartHour, [](CommandControls& c) { c.rxStartHour = 5; }, "",
+       [](State& s) { s.rxStartHour = 5; }},
+      {CommandKind::RxHours, [](CommandControls& c) { c.rxHours = 3; }, "", [](State& s) { s.rxHours = 3; }},
+      {CommandKind::RxWindow, [](CommandControls& c) { c.rxStartHour = 22, c.rxHours = 6; }, "",
+       [](State& s) { s.rxStartHour = 22, s.rxHours = 6; }},
+      {CommandKind::DateTime, [](CommandControls&) {}, "", [](State&) {}},
+      {CommandKind::Flag, [](CommandControls& c) { c.flag = "33", c.flagSet = true; }, "",
+       [](State& s) { s.flags[32] = true; }},
+      {CommandKind::ClockCalibration,
+       [](CommandControls& c) { c.calibration = "300", c.calibrationOn = true; }, "",
+       [](State& s) { s.calibration = 0x812C; }},
+      {CommandKind::WirelessMode, [](CommandControls& c) { c.wirelessMode = "Mode C"; }, "",
+       [](State& s) { s.wirelessMode = 5; }},
+      {CommandKind::NewId, [](CommandControls&) {}, "87654321",
+       [](State& s) { s.id = "87654321", s.version = 3; }},
+  };
+  const std::int64_t pcNow = sim::ToSeconds(kStart);
+  for (const Case& c : cases) {
+    for (bool bmt : {false, true}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(c.kind)) + (bmt ? " bare" : " framed"));
+      CommandControls controls;
+      controls.repeaterId = kRepeater;
+      controls.bmt = bmt;
+      c.set(controls);
+      const std::string frame = ProgramFrame(c.kind, controls, c.data);
+      ASSERT_FALSE(frame.empty());
+      sim::SimRepeater repeater(InitialState(), pcNow);
+      repeater.SetClock(sim::CivilTime{2026, 1, 1, 0, 0, 0}, pcNow);  // wrong until the program sets it
+      State want = InitialState();
+      c.change(want);
+      const Exchange ex = Send(repeater, frame, pcNow);
+      ASSERT_TRUE(ex.answered);
+      EXPECT_TRUE(repeater.State() == want);
+      EXPECT_FALSE(HasLine(ex.lines, "Error telegram", true)) << ::testing::PrintToString(ex.lines);
+      if (c.kind == CommandKind::DateTime) {
+        EXPECT_TRUE(HasLine(ex.lines, "Current repeater time decoded: 9:07, 7.12.26"));
+      }
+    }
+  }
+}
+
 TEST(SimRepeater, FramesForOtherDevicesAreNotAnswered) {
   const std::int64_t now = sim::ToSeconds(kStart);
   sim::SimRepeater repeater(InitialState(), now);
   const std::string records = B({0x01, 0x22, 0x05});
   // Another repeater's ID, and our ID under a foreign manufacturer code.
-  std::string foreign = CommandFrame(kId12345678, records);
+  std::string foreign = CommandFrame(kRepeater, records);
   foreign[3] = 0x2C;
-  for (const std::string& frame : {CommandFrame(B({0x21, 0x43, 0x65, 0x87}), records), foreign}) {
+  for (const std::string& frame : {CommandFrame("87654321", records), foreign}) {
     const auto r = repeater.HandleFrame(frame, now);
     EXPECT_FALSE(r.forUs);
     EXPECT_FALSE(r.answer.has_value());
@@ -233,10 +283,10 @@ TEST(SimRepeater, AfterNewIdOnlyTheNewIdIsAnswered) {
   ASSERT_TRUE(
       repeater
           .HandleFrame(
-              CommandFrame(kId12345678, B({0x07, 0x79, 0x21, 0x43, 0x65, 0x87, 0x8D, 0x59, 0x03, 0x00})), now)
+              CommandFrame(kRepeater, B({0x07, 0x79, 0x21, 0x43, 0x65, 0x87, 0x8D, 0x59, 0x03, 0x00})), now)
           .answer);
-  EXPECT_FALSE(repeater.HandleFrame(CommandFrame(kId12345678, setHour), now).answer);
-  EXPECT_TRUE(repeater.HandleFrame(CommandFrame(B({0x21, 0x43, 0x65, 0x87}), setHour), now).answer);
+  EXPECT_FALSE(repeater.HandleFrame(CommandFrame(kRepeater, setHour), now).answer);
+  EXPECT_TRUE(repeater.HandleFrame(CommandFrame("87654321", setHour), now).answer);
   EXPECT_EQ(repeater.State().rxStartHour, 5);
 }
 
@@ -245,8 +295,8 @@ TEST(SimRepeater, ClockRunsFromTheTimeSet) {
   sim::SimRepeater repeater(InitialState(), now);
   // Set to 2027-03-15 18:45, then ask 2 h 30 min later.
   ASSERT_TRUE(
-      repeater.HandleFrame(CommandFrame(kId12345678, B({0x04, 0x6D, 0x2D, 0x12, 0x6F, 0x33})), now).answer);
-  const Exchange ex = Send(repeater, CommandFrame(kId12345678, B({0x01, 0x26, 0x04})), now + 9000);
+      repeater.HandleFrame(CommandFrame(kRepeater, B({0x04, 0x6D, 0x2D, 0x12, 0x6F, 0x33})), now).answer);
+  const Exchange ex = Send(repeater, CommandFrame(kRepeater, B({0x01, 0x26, 0x04})), now + 9000);
   EXPECT_TRUE(InOrder(ex.lines, {"Current repeater time decoded: 21:15, 15.3.27"}))
       << ::testing::PrintToString(ex.lines);
   // Past midnight and into the next month.
@@ -258,7 +308,7 @@ TEST(SimRepeater, RepeatsUnlessAsleepAndOutsideItsWindowWithoutAutoMode) {
   sim::SimRepeater repeater(InitialState(), now);
   EXPECT_TRUE(repeater.Repeating(now));
   const auto flag = [&](int n, int state) {
-    repeater.HandleFrame(CommandFrame(kId12345678, B({0x0F, 0xFF, 0x05, 0x04, n, state, 0x00, 0x00})), now);
+    repeater.HandleFrame(CommandFrame(kRepeater, B({0x0F, 0xFF, 0x05, 0x04, n, state, 0x00, 0x00})), now);
   };
   flag(1, 0);
   EXPECT_TRUE(repeater.Repeating(now));

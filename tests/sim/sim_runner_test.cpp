@@ -62,6 +62,9 @@ TEST(SimRunner, SameSeedSameBytesWithEveryFault) {
   const std::string second = ReadAllOf(options);
   EXPECT_GT(first.size(), 40u * 20);
   EXPECT_EQ(first, second);
+  // Pacing changes when the bytes come, not which.
+  options.baud = 115200;
+  EXPECT_EQ(ReadAllOf(options), first);
   options.seed = 8;
   EXPECT_NE(ReadAllOf(options), first);
 }
@@ -130,7 +133,7 @@ TEST(SimRunner, CommandFrameIsAnsweredOnTheLine) {
   program.options.repeaterId = "12345678";
   program.options.newId = "87654321";
   // Framed, split in two writes; then bare; then a new ID.
-  const std::string setHour = CommandFrame(kId12345678, B({0x01, 0x22, 0x05}));
+  const std::string setHour = CommandFrame(kRepeater, B({0x01, 0x22, 0x05}));
   ASSERT_TRUE(WriteAll(fd, setHour.substr(0, 7)));
   ASSERT_TRUE(WriteAll(fd, setHour.substr(7)));
   program.Feed(ReadUntil(
@@ -139,13 +142,13 @@ TEST(SimRunner, CommandFrameIsAnsweredOnTheLine) {
   EXPECT_EQ(runner.Repeater().rxStartHour, 5);
 
   ASSERT_TRUE(
-      WriteAll(fd, CommandFrame(kId12345678, B({0x0F, 0xFF, 0x05, 0x04, 0x21, 0x01, 0x00, 0x00}), true)));
+      WriteAll(fd, CommandFrame(kRepeater, B({0x0F, 0xFF, 0x05, 0x04, 0x21, 0x01, 0x00, 0x00}), true)));
   program.Feed(ReadUntil(
       fd, [](const std::string& s) { return !s.empty() && s.back() == 0x16; }, kLimitMs));
   EXPECT_TRUE(HasLine(program.log.lines, "Flags (32 total): 00000001"));
 
-  ASSERT_TRUE(WriteAll(
-      fd, CommandFrame(kId12345678, B({0x07, 0x79, 0x21, 0x43, 0x65, 0x87, 0x8D, 0x59, 0x03, 0x00}))));
+  ASSERT_TRUE(
+      WriteAll(fd, CommandFrame(kRepeater, B({0x07, 0x79, 0x21, 0x43, 0x65, 0x87, 0x8D, 0x59, 0x03, 0x00}))));
   program.Feed(ReadUntil(
       fd, [](const std::string& s) { return !s.empty() && s.back() == 0x16; }, kLimitMs));
   EXPECT_EQ(runner.RepeaterId(), "87654321");
@@ -185,6 +188,34 @@ TEST(SimRunner, ConfigurationModeExchangeOnTheLine) {
   EXPECT_EQ(prompt(), ">");
   EXPECT_EQ(runner.Stats().prompts, 5u);
   EXPECT_EQ(runner.KorvexMemory()[27], 0x12);
+  close(fd);
+}
+
+TEST(SimRunner, AnswerWaitsForTheEndOfConfigurationMode) {
+  auto options = FastOptions(5);
+  options.meters = 0;
+  options.quietMs = 1000;
+  sim::SimulatorRunner runner(options);
+  std::string error;
+  ASSERT_TRUE(runner.Start(&error)) << error;
+  const int fd = OpenSlave(runner.SlavePath());
+  ASSERT_GE(fd, 0);
+  const auto next = [&] {
+    return ReadUntil(
+        fd, [](const std::string& s) { return !s.empty(); }, 2000);
+  };
+  // A command, and at once a configuration request: the answer comes due
+  // while the PC is reading prompts.
+  ASSERT_TRUE(WriteAll(fd, CommandFrame(kRepeater, B({0x01, 0x22, 0x05})) + B({0x00})));
+  EXPECT_EQ(next(), ">");
+  ASSERT_TRUE(WriteAll(fd, B({'M'})));
+  EXPECT_EQ(next(), ">");
+  ASSERT_TRUE(WriteAll(fd, B({0x1F, 0x00, 0xFF, 'X'})));
+  ProgramSide program;
+  program.options.repeaterId = "12345678";
+  program.Feed(ReadUntil(
+      fd, [](const std::string& s) { return s.size() >= 54; }, kLimitMs));
+  EXPECT_TRUE(HasLine(program.log.lines, "START HOUR = 5")) << ::testing::PrintToString(program.log.lines);
   close(fd);
 }
 

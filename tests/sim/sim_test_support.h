@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "command_frame.h"
 #include "local_formats.h"
 #include "log_sink.h"
 #include "receive_handler.h"
@@ -29,22 +30,26 @@ inline std::string B(std::initializer_list<int> bytes) {
   return s;
 }
 
-// A command frame for `idWire` (4 BCD bytes, least significant first), with
-// version 3 and access number `acc`: 68 L 06 8D 59 id 03 00 N 7A acc 00 00 00 records 16.
-inline std::string CommandFrame(const std::string& idWire, const std::string& records, bool bare = false,
-                                int acc = 1) {
-  const int n = static_cast<int>(records.size()) + 5;
-  std::string f;
-  if (!bare) f += B({0x68});
-  f += B({n + 10, 0x06, 0x8D, 0x59});
-  f += idWire;
-  f += B({0x03, 0x00, n, 0x7A, acc, 0x00, 0x00, 0x00});
-  f += records;
-  if (!bare) f += B({0x16});
-  return f;
+// A frame exactly as the program builds it (a fresh program: access number 1).
+inline std::string ProgramFrame(CommandKind kind, const CommandControls& controls,
+                                std::string_view data = {}) {
+  CommandState state;
+  IdToBcd(controls.repeaterId, state.repeaterAddress);
+  FixedClock clock(LocalTime{2026, 12, 7, 9, 7, 30});
+  VectorLogSink log;
+  return BuildCommandFrame(kind, data, FrameInputs{controls, clock, log}, state);
 }
 
-inline const std::string kId12345678 = B({0x78, 0x56, 0x34, 0x12});
+// The program's frame carrying `records` as they stand (its custom data command)
+// to repeater `id`: 68 L 06 8D 59 id 03 00 N 7A 01 00 00 00 records 16.
+inline std::string CommandFrame(const std::string& id, const std::string& records, bool bare = false) {
+  CommandControls controls;
+  controls.repeaterId = id;
+  controls.bmt = bare;
+  return ProgramFrame(CommandKind::CustomData, controls, records);
+}
+
+inline const std::string kRepeater = "12345678";
 
 // The program's receive path: frames -> DecodeTelegram, with the repeater's
 // frames going to DecodeRepeaterAnswer. Date "dd.MM.yyyy", time "HH:mm:ss".
