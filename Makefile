@@ -10,7 +10,7 @@ RUN_ARGS   ?=
 export QT_QPA_PLATFORM ?= offscreen
 export XDG_RUNTIME_DIR ?= /tmp/velrpt-runtime-$(shell id -u)
 
-.PHONY: all deps configure build run test test-asan test-tsan bench fuzz clean
+.PHONY: all deps configure build run test test-asan test-tsan bench fuzz package clean
 
 all: build
 
@@ -59,6 +59,10 @@ fuzz: deps
 	  -DVELRPT_FUZZ=ON -DVELRPT_BUILD_BENCH=OFF
 	cmake --build build-fuzz -j $(JOBS) --target velrpt_fuzz_all
 	scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
+# The Debian package (velrpt_<version>_<arch>.deb) in $(BUILD).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz
