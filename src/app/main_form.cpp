@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -715,9 +716,16 @@ void TForm1::Settings1Click() {
 
 void TForm1::About1Click() { m_about->ShowCentredOn(this); }
 
+QString UserManualPath(const QString& programDir) {
+  const QString beside = QDir(programDir).filePath(QStringLiteral("UsrManEn.pdf"));
+  const QString installed =
+      QDir::cleanPath(QDir(programDir).filePath(QStringLiteral("../share/doc/velrpt/UsrManEn.pdf")));
+  return !QFileInfo::exists(beside) && QFileInfo::exists(installed) ? installed : beside;
+}
+
 void TForm1::UserManual1Click() {
   // The viewer's answer is not examined: a missing file or viewer says nothing.
-  m_openUrl(QUrl::fromLocalFile(QDir(m_env.programDir).filePath(QStringLiteral("UsrManEn.pdf"))));
+  m_openUrl(QUrl::fromLocalFile(UserManualPath(m_env.programDir)));
 }
 
 void TForm1::Clearlog1Click() { Memo_log->Clear(); }

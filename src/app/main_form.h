@@ -58,6 +58,10 @@ struct FormEnv {
   MainIniStore* ini = nullptr;  // null: defaults, nothing saved
 };
 
+// "UsrManEn.pdf" beside the program, else in the documentation folder of an
+// installed PREFIX/bin (PREFIX/share/doc/velrpt); the first path when neither exists.
+QString UserManualPath(const QString& programDir);
+
 class TForm1 : public QMainWindow, private PortView {
   Q_OBJECT
 

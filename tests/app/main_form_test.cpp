@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QMenu>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -318,4 +320,22 @@ TEST(MainForm, MenuItemsShowTheirWindows) {
   form.Memo_log->AppendLine(QStringLiteral("a line"));
   form.Clearlog1->trigger();
   EXPECT_EQ(form.Memo_log->Lines(), QStringList{QString()});
+}
+
+// The build tree has the manual beside the program, an installed program in
+// PREFIX/share/doc/velrpt; beside the program wins.
+TEST(MainForm, UserManualBesideTheProgramOrInstalled) {
+  QTemporaryDir root;
+  const QDir dir(root.path());
+  ASSERT_TRUE(dir.mkpath("usr/bin") && dir.mkpath("usr/share/doc/velrpt") && dir.mkpath("build"));
+  const auto touch = [&](const QString& path) {
+    QFile file(dir.filePath(path));
+    return file.open(QIODevice::WriteOnly);
+  };
+  ASSERT_TRUE(touch("usr/share/doc/velrpt/UsrManEn.pdf"));
+  EXPECT_EQ(UserManualPath(dir.filePath("usr/bin")), dir.filePath("usr/share/doc/velrpt/UsrManEn.pdf"));
+  ASSERT_TRUE(touch("usr/bin/UsrManEn.pdf"));
+  EXPECT_EQ(UserManualPath(dir.filePath("usr/bin")), dir.filePath("usr/bin/UsrManEn.pdf"));
+  // Neither: the bare name beside the program, as before.
+  EXPECT_EQ(UserManualPath(dir.filePath("build")), dir.filePath("build/UsrManEn.pdf"));
 }
