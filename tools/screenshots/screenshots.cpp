@@ -1,0 +1,102 @@
+// screenshots OUTDIR [SECONDS]: the program's windows as the user manual shows
+// them. The windows are built as velrpt --simulate builds them, fed by the
+// simulated transceiver for SECONDS, then grabbed to OUTDIR/main-window.png,
+// settings-window.png and about-window.png. Run it under Xvfb
+// (scripts/take-screenshots) so the pictures carry the desktop's own look.
+
+#include <QCheckBox>
+#include <QDir>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+
+#include "about_form.h"
+#include "data_folder.h"
+#include "ini_file.h"
+#include "local_formats.h"
+#include "main_form.h"
+#include "main_ini.h"
+#include "qt_prompts.h"
+#include "settings_window.h"
+#include "sim_runner.h"
+#include "velrpt_application.h"
+
+namespace {
+
+bool Save(QWidget& window, const QString& path) {
+  const bool ok = window.grab().save(path, "PNG");
+  std::fprintf(ok ? stdout : stderr, "screenshots: %s %s\n", ok ? "wrote" : "cannot write", qPrintable(path));
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  VelRptApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("VelRpt"));
+  const QStringList args = app.arguments();
+  if (args.size() < 2 || args.size() > 3) {
+    std::fprintf(stderr, "usage: screenshots OUTDIR [SECONDS]\n");
+    return 2;
+  }
+  const QDir out(args[1]);
+  const int seconds = args.size() == 3 ? args[2].toInt() : 8;
+  if (!QDir().mkpath(out.path()) || seconds < 1) {
+    std::fprintf(stderr, "screenshots: bad folder or time\n");
+    return 2;
+  }
+
+  // A fresh data folder: the pictures show the first start, not our own settings.
+  QTemporaryDir data;
+  const std::string programPath = QCoreApplication::applicationFilePath().toStdString();
+  const std::string iniPath = IniFilePath(data.path().toStdString(), programPath);
+
+  sim::SimulatorRunner simulator{sim::SimOptions{}};
+  std::string error;
+  if (!simulator.Start(&error)) {
+    std::fprintf(stderr, "screenshots: the simulator could not start: %s\n", error.c_str());
+    return 1;
+  }
+
+  // The settings window reloads the file when shown: it names the simulated port.
+  IniFile file(iniPath);
+  file.WriteString("Com port", "Name", simulator.SlavePath());
+  file.WriteString("Com port", "Speed", "19200");
+  file.WriteString("Com port", "Parity", "None");
+  file.WriteString("Misc", "LastRepeater", simulator.RepeaterId());
+  if (!file.Save(error)) {
+    std::fprintf(stderr, "screenshots: %s\n", error.c_str());
+    return 1;
+  }
+
+  QtPrompts prompts;
+  SystemClock clock;
+  IniFileMainStore ini(iniPath);
+  TForm1 form(
+      FormEnv{&prompts, &clock, LocalFormats::System(), QCoreApplication::applicationDirPath(), &ini});
+  TSettings settings(iniPath, prompts);
+  settings.setAttribute(Qt::WA_QuitOnClose, false);
+  form.AboutWindow()->setAttribute(Qt::WA_QuitOnClose, false);
+  form.AttachSettings(settings);
+  // The log shows all traffic, not only the repeater's.
+  if (auto* only = form.findChild<QCheckBox*>(QStringLiteral("Check_onlyRepeater"))) only->setChecked(false);
+  form.show();
+
+  int failures = 0;
+  // Ask the repeater for an answer half-way, so the log shows one.
+  QTimer::singleShot(seconds * 500, &form, [&] {
+    if (auto* both = form.findChild<QPushButton*>(QStringLiteral("Button3"))) both->click();
+  });
+  QTimer::singleShot(seconds * 1000, &form, [&] {
+    failures += !Save(form, out.filePath(QStringLiteral("main-window.png")));
+    form.Settings1Click();
+    form.About1Click();
+    QTimer::singleShot(700, &form, [&] {
+      failures += !Save(settings, out.filePath(QStringLiteral("settings-window.png")));
+      failures += !Save(*form.AboutWindow(), out.filePath(QStringLiteral("about-window.png")));
+      app.exit(failures == 0 ? 0 : 1);
+    });
+  });
+  return app.exec();
+}
