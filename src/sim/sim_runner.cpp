@@ -252,6 +252,7 @@ struct SimulatorRunner::Engine {
   void Input(const Bytes& bytes, std::int64_t now) {
     stats.bytesReceived += bytes.size();
     lastInputMs = now;
+    const bool wasIdle = korvex.CurrentMode() == KorvexTransceiver::Mode::Idle;
     const auto result = korvex.Feed(bytes);
     std::string line = "received " + HexText(bytes) + "->";
     for (const auto& n : result.notes) line += " " + n + ";";
@@ -259,6 +260,10 @@ struct SimulatorRunner::Engine {
       // A Korvex in configuration mode forwards no radio traffic, and its
       // prompt must be the next byte the PC reads.
       DiscardOutput("configuration mode");
+      // The PC purged its input just before asking; traffic that slipped in
+      // after that would be read in place of the prompt. A real line has
+      // this race too, but tests must not depend on it.
+      if (wasIdle && slave >= 0) tcflush(slave, TCIFLUSH);
       lastQueuedAt = now;
       stats.prompts += result.prompts.size();
       Queue({Piece{0, result.prompts}}, now);

@@ -2,6 +2,7 @@
 // side exactly as the program does with a serial port.
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <QTemporaryDir>
@@ -188,6 +189,39 @@ TEST(SimRunner, ConfigurationModeExchangeOnTheLine) {
   EXPECT_EQ(prompt(), ">");
   EXPECT_EQ(runner.Stats().prompts, 5u);
   EXPECT_EQ(runner.KorvexMemory()[27], 0x12);
+  close(fd);
+}
+
+TEST(SimRunner, PromptComesFirstThoughTrafficFillsTheLine) {
+  auto options = FastOptions(6);  // flat-out traffic: the line is always full
+  sim::SimulatorRunner runner(options);
+  std::string error;
+  ASSERT_TRUE(runner.Start(&error)) << error;
+  const int fd = OpenSlave(runner.SlavePath());
+  ASSERT_GE(fd, 0);
+  const auto next = [&] {
+    return ReadUntil(
+        fd, [](const std::string& s) { return !s.empty(); }, 2000);
+  };
+  const auto queued = [&] {
+    int n = 0;
+    ioctl(fd, FIONREAD, &n);
+    return n;
+  };
+  for (std::uint64_t round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_TRUE(runner.WaitFor([&](const sim::SimStats&) { return queued() > 500; }, kLimitMs));
+    // As the program does it: purge, ask, and read once the device had time to answer.
+    tcflush(fd, TCIFLUSH);
+    ASSERT_TRUE(WriteAll(fd, B({0x00})));
+    ASSERT_TRUE(runner.WaitFor([&](const sim::SimStats& s) { return s.prompts == 2 * round + 1; }, kLimitMs));
+    EXPECT_EQ(next(), ">");
+    ASSERT_TRUE(WriteAll(fd, B({'M'})));
+    ASSERT_TRUE(runner.WaitFor([&](const sim::SimStats& s) { return s.prompts == 2 * round + 2; }, kLimitMs));
+    EXPECT_EQ(next(), ">");
+    ASSERT_TRUE(WriteAll(fd, B({0x19 + static_cast<int>(round), 0x40, 0xFF, 'X'})));
+  }
+  EXPECT_TRUE(runner.WaitFor([](const sim::SimStats& s) { return s.prompts == 10; }, kLimitMs));
   close(fd);
 }
 
