@@ -1,41 +1,17 @@
 // velrpt [--data-dir DIR] [--port NAME] [--simulate]
-//
-// Start-up order: the application title, the main window (the two ini
-// values), the settings window (hidden, every other setting), the about
-// window (hidden), then the message loop; the first show opens the port.
 
-#include <QComboBox>
 #include <QCommandLineParser>
 #include <QGuiApplication>
-#include <QLineEdit>
 #include <QScreen>
 #include <cstdio>
 #include <memory>
 
-#include "about_form.h"
 #include "data_folder.h"
-#include "local_formats.h"
 #include "main_form.h"
-#include "main_ini.h"
+#include "program.h"
 #include "qt_prompts.h"
-#include "settings_window.h"
 #include "sim_runner.h"
 #include "velrpt_application.h"
-
-namespace {
-
-// --simulate: the simulated transceiver on a pseudo-terminal of this process.
-std::unique_ptr<sim::SimulatorRunner> StartSimulator(std::string& error) {
-  auto runner = std::make_unique<sim::SimulatorRunner>(sim::SimOptions{});
-  if (!runner->Start(&error)) return nullptr;
-  return runner;
-}
-
-void SetPortName(TSettings& settings, const QString& name) {
-  if (auto* box = settings.findChild<QComboBox*>(QStringLiteral("Combo_com_name"))) box->setCurrentText(name);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   VelRptApplication app(argc, argv);
@@ -56,37 +32,30 @@ int main(int argc, char** argv) {
 
   const std::string programPath = QCoreApplication::applicationFilePath().toStdString();
   const std::string folder = DataFolder(parser.value(dataDir).toStdString(), programPath);
-  const std::string iniPath = IniFilePath(folder, programPath);
 
+  ProgramOptions options;
+  options.iniPath = IniFilePath(folder, programPath);
+  options.programDir = QCoreApplication::applicationDirPath();
+  if (parser.isSet(port)) options.portForThisRun = parser.value(port);
+
+  // Declared before the windows, so the port is closed before the
+  // simulated device goes away.
   std::unique_ptr<sim::SimulatorRunner> simulator;
   if (parser.isSet(simulate)) {
+    simulator = std::make_unique<sim::SimulatorRunner>(sim::SimOptions{});
     std::string error;
-    simulator = StartSimulator(error);
-    if (!simulator) {
+    if (!simulator->Start(&error)) {
       std::fprintf(stderr, "velrpt: the simulator could not start: %s\n", error.c_str());
       return 1;
     }
+    options.portForThisRun = QString::fromStdString(simulator->SlavePath());
+    options.simulatedRepeaterId = simulator->RepeaterId();
   }
 
   QtPrompts prompts;
   SystemClock clock;
-  IniFileMainStore ini(iniPath);
-  TForm1 form(
-      FormEnv{&prompts, &clock, LocalFormats::System(), QCoreApplication::applicationDirPath(), &ini});
-  TSettings settings(iniPath, prompts);
-  // Only the main window's close ends the program.
-  settings.setAttribute(Qt::WA_QuitOnClose, false);
-  form.AboutWindow()->setAttribute(Qt::WA_QuitOnClose, false);
-  form.AttachSettings(settings);
-
-  if (parser.isSet(port)) SetPortName(settings, parser.value(port));
-  if (simulator) {
-    SetPortName(settings, QString::fromStdString(simulator->SlavePath()));
-    // A first start shows the simulated repeater's traffic right away.
-    if (form.Edit_repeaterID->text().isEmpty())
-      form.Edit_repeaterID->setText(QString::fromStdString(simulator->RepeaterId()));
-  }
-
+  Program program(options, prompts, clock, LocalFormats::System());
+  TForm1& form = program.Form();
   if (QScreen* screen = QGuiApplication::primaryScreen())
     form.move(screen->availableGeometry().center() - form.rect().center());
   form.show();

@@ -1,0 +1,46 @@
+#include "program.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+
+#include "about_form.h"
+#include "main_form.h"
+#include "settings_window.h"
+
+namespace {
+void SetPortName(TSettings& settings, const QString& name) {
+  if (auto* box = settings.findChild<QComboBox*>(QStringLiteral("Combo_com_name"))) box->setCurrentText(name);
+}
+}  // namespace
+
+Program::Program(const ProgramOptions& options, Prompts& prompts, const Clock& clock, LocalFormats formats)
+    : m_ini(options.iniPath) {
+  m_form =
+      std::make_unique<TForm1>(FormEnv{&prompts, &clock, std::move(formats), options.programDir, &m_ini});
+  m_settings = std::make_unique<TSettings>(options.iniPath, prompts, nullptr, options.devRoot);
+  // Only the main window's close ends the program.
+  m_settings->setAttribute(Qt::WA_QuitOnClose, false);
+  m_form->AboutWindow()->setAttribute(Qt::WA_QuitOnClose, false);
+  m_form->AttachSettings(*m_settings);
+
+  if (!options.portForThisRun.isEmpty()) {
+    TSettings& settings = *m_settings;
+    const QString port = options.portForThisRun;
+    SetPortName(settings, port);
+    // Opening the window from the menu reloads the file; the name given for
+    // this run must survive that, or the box would show another port than
+    // the one that is open.
+    m_form->SetSettingsWindow(&settings, [&settings, port] {
+      settings.ShowFromMenu();
+      SetPortName(settings, port);
+    });
+  }
+  // A first start with the simulator shows its repeater's traffic at once.
+  if (!options.simulatedRepeaterId.empty() && m_form->Edit_repeaterID->text().isEmpty())
+    m_form->Edit_repeaterID->setText(QString::fromStdString(options.simulatedRepeaterId));
+}
+
+Program::~Program() {
+  m_form.reset();
+  m_settings.reset();
+}
