@@ -28,7 +28,9 @@ const char kUsage[] =
     "  --count N          stop after N meter telegrams have been sent and read\n"
     "  --record FILE      write every byte sent to the program to FILE\n"
     "  --replay FILE      send a recorded capture instead of generated traffic\n"
-    "  --link PATH        symbolic link to the pseudo-terminal (removed at exit)\n";
+    "  --link PATH        symbolic link to the pseudo-terminal (removed at exit)\n"
+    "SIGUSR1 pulls the device out (the pseudo-terminal closes, the link goes),\n"
+    "SIGUSR2 puts it back on a new pseudo-terminal, announced by another PTY line.\n";
 
 bool ParseLong(const char* text, long long lo, long long hi, long long& out) {
   char* end = nullptr;
@@ -109,6 +111,8 @@ int main(int argc, char** argv) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGUSR1);
+  sigaddset(&stopSignals, SIGUSR2);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -126,6 +130,14 @@ int main(int argc, char** argv) {
   for (;;) {
     const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
     if (sig == SIGINT || sig == SIGTERM) break;
+    if (sig == SIGUSR1) runner.Unplug();
+    if (sig == SIGUSR2) {
+      if (runner.Replug(&error)) {
+        std::cout << "PTY " << runner.SlavePath() << std::endl;
+      } else {
+        std::cerr << "velrpt-sim: " << error << std::endl;
+      }
+    }
     if (o.count > 0 && runner.Finished()) break;
     if (!o.replayPath.empty() && runner.Finished()) break;
   }

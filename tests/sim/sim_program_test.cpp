@@ -120,6 +120,36 @@ TEST(SimProgram, LinkAndLogUntilSigterm) {
   EXPECT_NE(lstat(link.c_str(), &st), 0);
 }
 
+TEST(SimProgram, PulledOutAndPutBackBySignals) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string link = dir.filePath("ttySIM").toStdString();
+  Child child({"--link", link, "--interval", "10"});
+  ASSERT_GT(child.pid, 0);
+  const std::string first = child.FirstLine();
+  ASSERT_EQ(first.rfind("PTY ", 0), 0u);
+  kill(child.pid, SIGUSR1);
+  EXPECT_NE(ReadUntil(
+                child.err,
+                [](const std::string& s) { return s.find("device pulled out") != std::string::npos; }, 10000)
+                .find("device pulled out"),
+            std::string::npos);
+  struct stat st;
+  EXPECT_NE(lstat(link.c_str(), &st), 0);
+  kill(child.pid, SIGUSR2);
+  const std::string second = child.FirstLine();
+  ASSERT_EQ(second.rfind("PTY /dev/pts/", 0), 0u) << second;
+  const int fd = OpenSlave(link);
+  ASSERT_GE(fd, 0);
+  ProgramSide program;
+  program.Feed(ReadUntil(
+      fd, [](const std::string& s) { return s.size() > 300; }, 10000));
+  EXPECT_GT(program.handler.Stats().framesCut, 0u);
+  close(fd);
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(child.Wait(10000), 0);
+}
+
 TEST(SimProgram, RefusesBadOptions) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--noise", "2"}, {"--repeater-id", "1234"}, {"--count"}, {"--bogus"}}) {
