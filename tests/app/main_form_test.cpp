@@ -339,3 +339,18 @@ TEST(MainForm, UserManualBesideTheProgramOrInstalled) {
   // Neither: the bare name beside the program, as before.
   EXPECT_EQ(UserManualPath(dir.filePath("build")), dir.filePath("build/UsrManEn.pdf"));
 }
+
+TEST(MainForm, ClickingATableRowSelectsIt) {
+  FormFixture f;
+  TForm1& form = f.Make();
+  form.Table().SetRowCount(4);
+  for (int r = 1; r < 4; ++r) form.Table().SetCell(1, r, "1000000" + std::to_string(r));
+  form.show();
+  QTableView* view = form.Grid_values;
+  const QRect cell = view->visualRect(view->model()->index(2, 3));  // data row 3
+  ASSERT_TRUE(cell.isValid());
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+  EXPECT_EQ(form.SelectedRow(), 3);
+  EXPECT_EQ(form.SelectedCol(), 3);
+  EXPECT_TRUE(view->selectionModel()->isRowSelected(2, {}));
+}
