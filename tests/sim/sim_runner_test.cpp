@@ -253,7 +253,7 @@ TEST(SimRunner, AnswerWaitsForTheEndOfConfigurationMode) {
   close(fd);
 }
 
-TEST(SimRunner, ReaderMayCloseAndReopenAndStopDoesNotWaitForIt) {
+TEST(SimRunner, ReaderMayCloseAndComeBack) {
   auto options = FastOptions(2);
   options.intervalMs = 5;
   sim::SimulatorRunner runner(options);
@@ -261,11 +261,12 @@ TEST(SimRunner, ReaderMayCloseAndReopenAndStopDoesNotWaitForIt) {
   ASSERT_TRUE(runner.Start(&error)) << error;
   int fd = OpenSlave(runner.SlavePath());
   ASSERT_GE(fd, 0);
-  EXPECT_FALSE(ReadUntil(
-                   fd, [](const std::string& s) { return s.size() > 100; }, kLimitMs)
-                   .size() < 100);
+  EXPECT_GT(ReadUntil(
+                fd, [](const std::string& s) { return s.size() > 100; }, kLimitMs)
+                .size(),
+            100u);
   close(fd);
-  // Nobody reads while the simulator keeps sending: the line fills up.
+  // Nobody has the port open while the simulator keeps sending.
   const auto sent = runner.Stats().bytesSent;
   ASSERT_TRUE(runner.WaitFor([&](const sim::SimStats& s) { return s.bytesSent > sent + 200; }, kLimitMs));
   fd = OpenSlave(runner.SlavePath());
