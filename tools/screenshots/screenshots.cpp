@@ -1,5 +1,5 @@
 // screenshots OUTDIR [SECONDS]: the program's windows as the user manual shows
-// them. The windows are built as velrpt --simulate builds them, fed by the
+// them. The windows are built by Program, as velrpt --simulate builds them, fed by the
 // simulated transceiver for SECONDS, then grabbed to OUTDIR/main-window.png,
 // settings-window.png and about-window.png. Run it under Xvfb
 // (scripts/take-screenshots) so the pictures carry the desktop's own look.
@@ -17,6 +17,7 @@
 #include "local_formats.h"
 #include "main_form.h"
 #include "main_ini.h"
+#include "program.h"
 #include "qt_prompts.h"
 #include "settings_window.h"
 #include "sim_runner.h"
@@ -72,13 +73,14 @@ int main(int argc, char** argv) {
 
   QtPrompts prompts;
   SystemClock clock;
-  IniFileMainStore ini(iniPath);
-  TForm1 form(
-      FormEnv{&prompts, &clock, LocalFormats::System(), QCoreApplication::applicationDirPath(), &ini});
-  TSettings settings(iniPath, prompts);
-  settings.setAttribute(Qt::WA_QuitOnClose, false);
-  form.AboutWindow()->setAttribute(Qt::WA_QuitOnClose, false);
-  form.AttachSettings(settings);
+  ProgramOptions options;
+  options.iniPath = iniPath;
+  options.programDir = QCoreApplication::applicationDirPath();
+  options.portForThisRun = QString::fromStdString(simulator.SlavePath());
+  options.simulatedRepeaterId = simulator.RepeaterId();
+  Program program(options, prompts, clock, LocalFormats::System());
+  TForm1& form = program.Form();
+  TSettings& settings = program.Settings();
   // The log shows all traffic, not only the repeater's.
   if (auto* only = form.findChild<QCheckBox*>(QStringLiteral("Check_onlyRepeater"))) only->setChecked(false);
   form.show();
