@@ -20,6 +20,10 @@ int RunFrame(const CliArgs& args);
 const char* FrameHelp();
 int RunMonitor(const CliArgs& args);
 const char* MonitorHelp();
+int RunSend(const CliArgs& args);
+const char* SendHelp();
+int RunSetInKorvex(const CliArgs& args);
+const char* SetInKorvexHelp();
 
 // A one-line error on standard error; returns 2.
 int CliError(const std::string& message);

@@ -124,7 +124,8 @@ int RunDecode(const CliArgs& args) {
       session.Receive(chunk);
     }
   }
-  if (status == 0 && hex && !hexReader.Complete()) status = CliError("bad hexadecimal text: a lone digit at the end");
+  if (status == 0 && hex && !hexReader.Complete())
+    status = CliError("bad hexadecimal text: a lone digit at the end");
   if (fd != STDIN_FILENO) ::close(fd);
   std::fflush(stdout);
   const int finish = session.Finish();

@@ -4,7 +4,6 @@
 
 #include "repeater_answer.h"
 
-
 const char* const kDecodeOptionsHelp =
     "  --repeater-id TEXT   the selected repeater (Edit_repeaterID); its frames are\n"
     "                       decoded as repeater answers\n"

@@ -14,10 +14,10 @@
 #include "string_grid.h"
 
 struct DecodeSessionOptions {
-  DecodeOptions decode;       // the controls' values; "Show only service data" off here
-  std::string tableFile;      // --table FILE
+  DecodeOptions decode;   // the controls' values; "Show only service data" off here
+  std::string tableFile;  // --table FILE
   std::string separator = ";";
-  bool stats = false;         // --stats
+  bool stats = false;            // --stats
   std::optional<LocalTime> now;  // --now
 };
 

@@ -14,6 +14,8 @@ const CliCommand kCommands[] = {
     {"decode", "decode a recorded serial byte stream", RunDecode, DecodeHelp},
     {"monitor", "print the log lines of a live serial port", RunMonitor, MonitorHelp},
     {"frame", "print the frame of one repeater command", RunFrame, FrameHelp},
+    {"send", "send one repeater command and print its answers", RunSend, SendHelp},
+    {"set-in-korvex", "write the repeater's ID into the Korvex", RunSetInKorvex, SetInKorvexHelp},
 };
 
 void Usage(FILE* out) {

@@ -1,0 +1,84 @@
+#include "cli_port.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+
+#include "sim_runner.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+const char* const kPortOptionsHelp =
+    "  --port NAME          COM1..COM50, a device path, or a name under /dev\n"
+    "  --simulate           instead of --port: a simulated Korvex with its repeater and\n"
+    "                       meters, started in this process on a pseudo-terminal\n"
+    "  --speed TEXT         the speed box's text (default 19200)\n"
+    "  --parity TEXT        the parity box's text (default None)\n";
+
+bool ParsePortOption(const CliArgs& args, size_t& i, PortOptions& options, std::string& error) {
+  const std::string& a = args[i];
+  if (a == "--simulate") return options.simulate = true;
+  if (a != "--port" && a != "--speed" && a != "--parity") return false;
+  if (i + 1 >= args.size()) {
+    error = "option " + a + " needs a value";
+    return true;
+  }
+  const std::string& value = args[++i];
+  if (a == "--port") {
+    options.settings.name = value;
+    options.havePort = true;
+  } else if (a == "--speed") {
+    options.settings.speed = value;
+  } else {
+    options.settings.parity = value;
+  }
+  return true;
+}
+
+std::string CheckPortChoice(const PortOptions& options) {
+  if (options.havePort && options.simulate) return "--port and --simulate exclude each other";
+  if (!options.havePort && !options.simulate) return "which port? (--port NAME or --simulate)";
+  return {};
+}
+
+std::unique_ptr<sim::SimulatorRunner> StartSimulator(PortOptions& options, std::string& error) {
+  auto runner = std::make_unique<sim::SimulatorRunner>(sim::SimOptions{});
+  if (!runner->Start(&error)) return nullptr;
+  options.settings.name = runner->SlavePath();
+  return runner;
+}
+
+std::unique_ptr<QSocketNotifier> RouteStopSignals(QCoreApplication& app) {
+  if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+  auto stopper = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(stopper.get(), &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  ::sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  return stopper;
+}
+
+int& CliArgc() {
+  static int argc = 1;
+  return argc;
+}
+
+char** CliArgv() {
+  static char name[] = "velrpt-cli";
+  static char* argv[] = {name, nullptr};
+  return argv;
+}

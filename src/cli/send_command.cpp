@@ -1,0 +1,256 @@
+// velrpt-cli send and set-in-korvex: one Set button, or "Set in Korvex", on
+// a real port, through the handler logic of the window. For provisioning
+// repeaters from a script.
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli_commands.h"
+#include "cli_port.h"
+#include "command_args.h"
+#include "decode_session.h"
+#include "port_connection.h"
+#include "repeater_commands.h"
+#include "serial_command_port.h"
+#include "serial_port.h"
+#include "sim_runner.h"
+
+namespace {
+
+// Counts the frames the port took whole: the exit status tells a script
+// whether the command went out.
+class CountingPort : public CommandPort {
+ public:
+  explicit CountingPort(CommandPort& inner) : m_inner(inner) {}
+  bool WriteString(std::string_view bytes) override {
+    const bool ok = m_inner.WriteString(bytes);
+    if (ok) ++framesWritten;
+    return ok;
+  }
+  bool WriteByte(std::uint8_t byte) override { return m_inner.WriteByte(byte); }
+  int ReadData(char* dest, int count) override { return m_inner.ReadData(dest, count); }
+  void PurgeAll() override { m_inner.PurgeAll(); }
+  int framesWritten = 0;
+
+ private:
+  CommandPort& m_inner;
+};
+
+// The options both commands take besides the port.
+struct SendOptions {
+  PortOptions port;
+  CommandControls controls;
+  bool haveId = false;
+  double listenSeconds = 3;
+  std::vector<std::string> positional;
+};
+
+// Parses `args`; an error text on bad input.
+std::string ParseSendOptions(const CliArgs& args, bool commandOptions, SendOptions& o) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string error;
+    if (ParsePortOption(args, i, o.port, error)) {
+      if (!error.empty()) return error;
+      continue;
+    }
+    const std::string& a = args[i];
+    const bool takesValue = a == "--id" || (commandOptions && (a == "--version" || a == "--listen"));
+    if (takesValue && i + 1 >= args.size()) return "option " + a + " needs a value";
+    if (a == "--id") {
+      o.controls.repeaterId = args[++i];
+      o.haveId = true;
+    } else if (commandOptions && a == "--bare") {
+      o.controls.bmt = true;
+    } else if (commandOptions && a == "--version") {
+      o.controls.version = args[++i];
+    } else if (commandOptions && a == "--listen") {
+      const std::string& value = args[++i];
+      char* end = nullptr;
+      o.listenSeconds = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !(o.listenSeconds >= 0) || o.listenSeconds > 86400)
+        return "--listen needs a number of seconds, not '" + value + "'";
+    } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      return "unknown option '" + a + "'";
+    } else if (commandOptions) {
+      o.positional.push_back(a);
+    } else {
+      return "unexpected argument '" + a + "'";
+    }
+  }
+  if (std::string error = CheckPortChoice(o.port); !error.empty()) return error;
+  if (!o.haveId && !o.port.simulate) return "--id is required";
+  return {};
+}
+
+// The simulator (when asked for), the port with its connection, and the
+// commands over it, wired as the main window wires Comm1.
+class CommandRun {
+ public:
+  explicit CommandRun(SendOptions& o) : m_options(o), m_out(stdout, true), m_view(m_out) {}
+
+  // Starts the simulator; false with a message on standard error.
+  bool Prepare() {
+    if (!m_options.port.simulate) return true;
+    std::string error;
+    m_simulator = StartSimulator(m_options.port, error);
+    if (!m_simulator) {
+      CliError("cannot start the simulator: " + error);
+      return false;
+    }
+    if (!m_options.haveId) m_options.controls.repeaterId = m_simulator->RepeaterId();
+    return true;
+  }
+
+  // After Prepare: the receive path decoding what the selected repeater says.
+  void Listen(const DecodeSessionOptions& decode) {
+    m_session = std::make_unique<DecodeSession>(decode, m_out);
+    m_comm.OnRxChar = [this](TCustomSerialPort* sender, int count) {
+      m_session->Handler().ReceiveEvent(
+          count, [sender](char* dest, int max) { return sender->ReadData(dest, max); }, m_session->Options());
+    };
+  }
+
+  // Runs `command`; false when it raised (the message is on standard error).
+  template <class Fn>
+  bool Run(Fn command) {
+    m_comm.SetDirectWrite(true);
+    m_comm.OnHandlerException = [](const std::exception& e) {
+      std::fprintf(stderr, "velrpt-cli: %s\n", e.what());
+    };
+    const PortSettings settings = m_options.port.settings;
+    m_connection = std::make_unique<PortConnection>(
+        m_comm, [settings] { return settings; }, m_view);
+    RepeaterCommands commands(m_state, CommandEnvironment{
+                                           m_out,
+                                           [this](const std::string& text) { m_status.push_back(text); },
+                                           m_clock,
+                                           [this] { return m_connection->EnsurePortOpen(); },
+                                           m_port,
+                                           m_prompts,
+                                       });
+    try {
+      command(commands);
+      return true;
+    } catch (const std::exception& e) {
+      // What the window's error report would show.
+      std::fprintf(stderr, "velrpt-cli: %s\n", e.what());
+      return false;
+    }
+  }
+
+  void Close() {
+    m_comm.Close();
+    std::fflush(stdout);
+  }
+
+  int FramesWritten() const { return m_port.framesWritten; }
+  const std::vector<std::string>& Status() const { return m_status; }
+  LogSink& Out() { return m_out; }
+
+ private:
+  SendOptions& m_options;
+  StreamLogSink m_out;
+  LogPortView m_view;
+  // Declared first, so the port closes before the simulator stops.
+  std::unique_ptr<sim::SimulatorRunner> m_simulator;
+  std::unique_ptr<DecodeSession> m_session;
+  TSerialPort m_comm;
+  SerialCommandPort<TSerialPort> m_serial{m_comm};
+  CountingPort m_port{m_serial};
+  std::unique_ptr<PortConnection> m_connection;
+  CommandState m_state;
+  SystemClock m_clock;
+  StderrPrompts m_prompts;
+  std::vector<std::string> m_status;  // StatusBar1 panel index 1, every text it showed
+};
+
+}  // namespace
+
+const char* SendHelp() {
+  static const std::string text =
+      std::string(
+          "usage: velrpt-cli send KIND [ARGS] --port NAME|--simulate [--speed TEXT] [--parity TEXT]\n"
+          "                       --id TEXT [--bare] [--version TEXT] [--listen S]\n"
+          "Sends one repeater command as its Set button does: opens the port as \"Connect\n"
+          "to port\" does, checks and builds the frame, writes it, and prints the log\n"
+          "lines (the port connection's too). Then, for S seconds, prints the decoded\n"
+          "answers of that repeater (\"Show only service data\" on).\n\n") +
+      kCommandKindsHelp + "\n" + kPortOptionsHelp +
+      "  --id TEXT            the selected repeater's serial ID (required with --port;\n"
+      "                       with --simulate the simulated repeater's by default)\n"
+      "  --bare               \"BMT\" ticked: no start and end byte (wireless mode\n"
+      "                       frames keep them)\n"
+      "  --version TEXT       the protocol version setting (default \"3\")\n"
+      "  --listen S           seconds to print the repeater's answers (default 3)\n\n"
+      "Exit status: 0 the frame was sent, 1 the command was refused or the port\n"
+      "failed, 2 bad input.\n";
+  return text.c_str();
+}
+
+int RunSend(const CliArgs& args) {
+  SendOptions o;
+  if (const std::string error = ParseSendOptions(args, true, o); !error.empty()) return CliError(error);
+  CommandKind kind{};
+  if (const std::string error = ParseCommandKind(o.positional, kind, o.controls); !error.empty())
+    return CliError(error);
+
+  QCoreApplication app(CliArgc(), CliArgv());
+  const std::unique_ptr<QSocketNotifier> stopper = RouteStopSignals(app);
+  if (!stopper) return CliError("cannot route the stop signals");
+  CommandRun run(o);
+  if (!run.Prepare()) return 1;
+
+  DecodeSessionOptions decode;
+  decode.decode.repeaterId = o.controls.repeaterId;
+  // Edit_newID: the answer to a new ID may come under either ID.
+  if (kind == CommandKind::NewId) decode.decode.newId = o.controls.newId;
+  decode.decode.onlyRepeater = true;
+  run.Listen(decode);
+
+  const bool ran = run.Run([&](RepeaterCommands& commands) { commands.Run(kind, o.controls); });
+  if (!ran || run.FramesWritten() == 0) {
+    run.Close();
+    return 1;
+  }
+  QTimer::singleShot(static_cast<int>(o.listenSeconds * 1000), &app, &QCoreApplication::quit);
+  app.exec();
+  run.Close();
+  return 0;
+}
+
+const char* SetInKorvexHelp() {
+  static const std::string text =
+      std::string(
+          "usage: velrpt-cli set-in-korvex --port NAME|--simulate [--speed TEXT] [--parity TEXT] --id TEXT\n"
+          "Writes the repeater's ID into the Korvex's parameter memory as \"Set in Korvex\"\n"
+          "does (eight configuration-mode exchanges), prints the log lines and then the\n"
+          "resulting status text: \"Parameter succesfully saved!\" or \"Error setting parameter\".\n\n") +
+      kPortOptionsHelp +
+      "  --id TEXT            the repeater's serial ID (required with --port; with\n"
+      "                       --simulate the simulated repeater's by default)\n\n"
+      "Exit status: 0 all eight parameters saved, 1 refused, a parameter not saved or\n"
+      "the port failed, 2 bad input.\n";
+  return text.c_str();
+}
+
+int RunSetInKorvex(const CliArgs& args) {
+  SendOptions o;
+  if (const std::string error = ParseSendOptions(args, false, o); !error.empty()) return CliError(error);
+
+  QCoreApplication app(CliArgc(), CliArgv());
+  CommandRun run(o);
+  if (!run.Prepare()) return 1;
+  // No receive path: the prompts are read straight from the port.
+  const bool ran = run.Run([&](RepeaterCommands& commands) { commands.SetInKorvex(o.controls); });
+  const std::vector<std::string>& status = run.Status();
+  if (!status.empty()) run.Out().AppendLine(status.back());
+  run.Close();
+  int saved = 0;
+  for (const std::string& s : status) saved += s == kParameterSaved;
+  return ran && saved == 8 ? 0 : 1;
+}
