@@ -1,0 +1,159 @@
+// velrpt-cli send, set-in-korvex and monitor --simulate as programs, against
+// the simulated Korvex and repeater (or a transceiver that stays silent).
+#include <gtest/gtest.h>
+
+#include "../cli/run_program.h"
+#include "e2e_support.h"
+#include "hex.h"
+#include "pty_pair.h"
+#include "repeater_commands.h"
+#include "sim_runner.h"
+
+namespace {
+
+using namespace e2e;
+
+const QString kCli = VELRPT_CLI;
+
+sim::SimOptions Options() {
+  sim::SimOptions o;
+  o.seed = 5;
+  o.intervalMs = 200;
+  return o;
+}
+
+TEST(CliPrograms, SendEveryCommandAndPrintTheRepeatersAnswer) {
+  for (const CommandCase& c : CommandCases()) {
+    SCOPED_TRACE(c.name);
+    sim::SimulatorRunner simulator(Options());
+    std::string error;
+    ASSERT_TRUE(simulator.Start(&error)) << error;
+    QStringList args = QStringList{"send"} + Q(c.args) +
+                       QStringList{"--port",   QString::fromStdString(simulator.SlavePath()),
+                                   "--id",     QString::fromStdString(kRepeater),
+                                   "--listen", "2"};
+    if (c.bare) args << "--bare";
+    const ProgramResult r = RunProgram(kCli, args);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[0], simulator.SlavePath() + " - 19200,8,None");
+    EXPECT_EQ(HexText(HexTextToBytes(lines[1])), lines[1]);
+    for (const std::string& line : c.answer) EXPECT_TRUE(Has(lines, line)) << line << "\n" << r.out;
+    EXPECT_TRUE(HasPrefix(lines, "Repeater " + c.answerFrom + ", VLM: 68 ")) << r.out;
+    // "Show only service data": none of the meters' telegrams.
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find(": 68 ") != std::string::npos; }),
+              2)
+        << r.out;
+    EXPECT_EQ(simulator.Stats().commandFrames, 1u);
+    EXPECT_TRUE(c.applied(simulator.Repeater()));
+  }
+}
+
+TEST(CliPrograms, SendWithSimulate) {
+  const ProgramResult sent = RunProgram(kCli, {"send", "rx-window", "3", "5", "--simulate", "--listen", "2"});
+  ASSERT_EQ(sent.exitCode, 0) << sent.out << sent.err;
+  const std::vector<std::string> lines = Lines(sent.out);
+  EXPECT_TRUE(Has(lines, "START HOUR = 3")) << sent.out;
+  EXPECT_TRUE(Has(lines, "WORK HOURS RX = 5")) << sent.out;
+  EXPECT_TRUE(HasPrefix(lines, "Repeater " + kRepeater + ", VLM: ")) << sent.out;
+}
+
+TEST(CliPrograms, SendStatusForRefusalsPortFailuresAndBadInput) {
+  const struct {
+    QStringList args;
+    int status;
+    const char* lastLine;  // nullptr: not examined
+  } cases[] = {
+      {{"flag", "70", "on", "--simulate"}, 1, "Not correct command for sending..."},
+      {{"rx-hours", "2", "--simulate", "--id", "1234567"},
+       1,
+       "No Repeater selected (or serial ID of repeater is wrong)..."},
+      {{"new-id", "1234", "--simulate"}, 1, "New serial ID must be exactly 8-digits long, please correct"},
+      {{"wireless-mode", "mode s", "--simulate"}, 1, nullptr},
+      {{"custom", "01 ZZ", "--simulate"}, 1, nullptr},
+      {{"rx-hours", "2", "--port", "/dev/velrpt-e2e-missing", "--id", "12345678"},
+       1,
+       "The selected serial port (/dev/velrpt-e2e-missing) does not exist!"},
+      {{"rx-hours", "2", "--id", "12345678"}, 2, ""},
+      {{"rx-hours", "2", "--port", "/dev/null", "--simulate"}, 2, ""},
+      {{"rx-hours", "9", "--simulate"}, 2, ""},
+      {{"--simulate"}, 2, ""},
+      {{"rx-hours", "2", "--simulate", "--listen", "soon"}, 2, ""},
+      {{"rx-hours", "2", "--port", "/dev/null"}, 2, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.join(' ').toStdString());
+    const ProgramResult r = RunProgram(kCli, QStringList{"send"} + c.args);
+    EXPECT_EQ(r.exitCode, c.status) << r.out << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    if (c.lastLine && *c.lastLine) {
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines.back(), c.lastLine);
+    }
+    if (c.lastLine && !*c.lastLine) {
+      EXPECT_EQ(r.out, "");
+    }
+    if (c.status == 2) {
+      EXPECT_FALSE(r.err.empty());
+    }
+  }
+}
+
+TEST(CliPrograms, SetInKorvexAgainstTheSimulatedTransceiver) {
+  sim::SimulatorRunner simulator(Options());
+  std::string error;
+  ASSERT_TRUE(simulator.Start(&error)) << error;
+  const QString port = QString::fromStdString(simulator.SlavePath());
+  const ProgramResult r = RunProgram(kCli, {"set-in-korvex", "--port", port, "--id", "87654321"});
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, simulator.SlavePath() + " - 19200,8,None\n" + kParameterSaved + "\n");
+  const auto memory = simulator.KorvexMemory();
+  const std::vector<int> expected = {0x59, 0x8D, 0x87, 0x65, 0x43, 0x21, 0x00, 0x00};
+  EXPECT_EQ(std::vector<int>(memory.begin() + 25, memory.begin() + 33), expected);
+
+  const ProgramResult refused = RunProgram(kCli, {"set-in-korvex", "--port", port, "--id", "8765432"});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.out, std::string(kKorvexIdLength) + "\n");
+
+  const ProgramResult simulated = RunProgram(kCli, {"set-in-korvex", "--simulate"});
+  EXPECT_EQ(simulated.exitCode, 0) << simulated.out << simulated.err;
+  EXPECT_EQ(Lines(simulated.out).back(), kParameterSaved);
+
+  EXPECT_EQ(RunProgram(kCli, {"set-in-korvex", "--simulate", "--bare"}).exitCode, 2);
+  EXPECT_EQ(RunProgram(kCli, {"set-in-korvex", "--port", port}).exitCode, 2);
+}
+
+TEST(CliPrograms, SetInKorvexWithASilentTransceiver) {
+  PtyPair pty;
+  const ProgramResult r = RunProgram(
+      kCli, {"set-in-korvex", "--port", QString::fromStdString(pty.SlavePath()), "--id", "12345678"});
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out, pty.SlavePath() + " - 19200,8,None\n" + kParameterError + "\n");
+  std::string expected;
+  for (int i = 0; i < 8; ++i)
+    expected += std::string(
+        "\x00\xFF"
+        "X",
+        3);
+  EXPECT_EQ(HexText(pty.Receive(expected.size())), HexText(expected));
+  EXPECT_EQ(pty.ReadAvailable(), "");
+}
+
+TEST(CliPrograms, MonitorWithSimulateShowsTheTraffic) {
+  const ProgramResult r = RunProgram(kCli, {"monitor", "--simulate", "--seconds", "3"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 2u) << r.out;
+  EXPECT_EQ(lines[0].rfind("/dev/pts/", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find(" - 19200,8,None"), std::string::npos);
+  // Meter telegrams, each a log line ending in the frame's hex text.
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const size_t at = lines[i].find(": 68 ");
+    ASSERT_NE(at, std::string::npos) << lines[i];
+    EXPECT_EQ(lines[i].substr(lines[i].size() - 3), "16 ") << lines[i];
+  }
+}
+
+}  // namespace
