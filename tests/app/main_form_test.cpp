@@ -319,7 +319,7 @@ TEST(MainForm, MenuItemsShowTheirWindows) {
 
   form.Memo_log->AppendLine(QStringLiteral("a line"));
   form.Clearlog1->trigger();
-  EXPECT_EQ(form.Memo_log->Lines(), QStringList{QString()});
+  EXPECT_EQ(form.Memo_log->Lines(), QStringList{});
 }
 
 // The build tree has the manual beside the program, an installed program in

@@ -54,7 +54,7 @@ TEST(SerialPath, FirstShowOpensThePortAndTrafficFillsTheWindow) {
   form.Edit_repeaterID->setText(QStringLiteral("12345678"));
   form.Memo_log->Clear();
   QTest::mouseClick(form.BitBtn5, Qt::LeftButton);
-  const QStringList sent = form.Memo_log->Lines().mid(1);
+  const QStringList sent = form.Memo_log->Lines();
   ASSERT_EQ(sent.size(), 1);
   const Bytes frame = HexTextToBytes(sent[0].toStdString());
   ASSERT_FALSE(frame.empty());

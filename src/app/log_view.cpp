@@ -1,0 +1,204 @@
+#include "log_view.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
+  setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setBackgroundRole(QPalette::Base);
+  viewport()->setAutoFillBackground(true);
+  viewport()->setCursor(Qt::IBeamCursor);
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    m_follow = value >= verticalScrollBar()->maximum();
+    viewport()->update();
+  });
+}
+
+void LogView::AppendLine(std::string_view line) {
+  m_store.Append(line);
+  ScheduleRefresh();
+}
+
+void LogView::AppendLine(const QString& line) {
+  const QByteArray utf8 = line.toUtf8();
+  AppendLine(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+}
+
+void LogView::Clear() {
+  m_store.Clear();
+  m_shown = 0;
+  m_anchor = m_cursor = -1;
+  m_follow = true;
+  ScheduleRefresh();
+}
+
+QString LogView::Line(int index) const {
+  const std::string_view l = m_store.Line(static_cast<size_t>(index));
+  return QString::fromUtf8(l.data(), static_cast<qsizetype>(l.size()));
+}
+
+QStringList LogView::Lines() const {
+  QStringList lines;
+  lines.reserve(LineCount());
+  for (int i = 0; i < LineCount(); ++i) lines.append(Line(i));
+  return lines;
+}
+
+QString LogView::SelectedText() const {
+  if (m_anchor < 0) return {};
+  QStringList lines;
+  for (int i = SelectionFirst(); i <= SelectionLast() && i < LineCount(); ++i) lines.append(Line(i));
+  return lines.join('\n');
+}
+
+void LogView::SelectAll() {
+  if (LineCount() == 0) return;
+  m_anchor = 0;
+  m_cursor = LineCount() - 1;
+  viewport()->update();
+}
+
+void LogView::CopySelection() const {
+  if (m_anchor >= 0) QApplication::clipboard()->setText(SelectedText());
+}
+
+void LogView::ScheduleRefresh() {
+  if (m_refreshQueued) return;
+  m_refreshQueued = true;
+  QMetaObject::invokeMethod(this, &LogView::Flush, Qt::QueuedConnection);
+}
+
+void LogView::Flush() {
+  m_refreshQueued = false;
+  m_shown = LineCount();
+  const bool follow = m_follow;
+  UpdateScrollBars();
+  if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+  viewport()->update();
+}
+
+int LogView::LineHeight() const { return std::max(1, fontMetrics().lineSpacing()); }
+
+int LogView::VisibleLines() const { return std::max(1, viewport()->height() / LineHeight()); }
+
+void LogView::UpdateScrollBars() {
+  const int visible = VisibleLines();
+  QScrollBar* v = verticalScrollBar();
+  const bool follow = m_follow;
+  v->setPageStep(visible);
+  v->setSingleStep(1);
+  v->setRange(0, std::max(0, LineCount() - visible));
+  m_follow = follow;
+  QScrollBar* h = horizontalScrollBar();
+  const int width =
+      static_cast<int>(m_store.MaxLength()) * fontMetrics().horizontalAdvance(QLatin1Char('0')) + 8;
+  h->setPageStep(viewport()->width());
+  h->setSingleStep(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 4);
+  h->setRange(0, std::max(0, width - viewport()->width()));
+}
+
+void LogView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  const bool follow = m_follow;
+  UpdateScrollBars();
+  if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+void LogView::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange) UpdateScrollBars();
+}
+
+void LogView::paintEvent(QPaintEvent*) {
+  QPainter p(viewport());
+  const int lineHeight = LineHeight();
+  const int first = verticalScrollBar()->value();
+  const int x = 2 - horizontalScrollBar()->value();
+  const int ascent = fontMetrics().ascent();
+  const QPalette& pal = palette();
+  const int last = std::min(LineCount() - 1, first + VisibleLines());
+  for (int i = first, y = 0; i <= last; ++i, y += lineHeight) {
+    const bool selected = m_anchor >= 0 && i >= SelectionFirst() && i <= SelectionLast();
+    if (selected) {
+      p.fillRect(0, y, viewport()->width(), lineHeight, pal.highlight());
+      p.setPen(pal.color(QPalette::HighlightedText));
+    } else {
+      p.setPen(pal.color(QPalette::Text));
+    }
+    p.drawText(x, y + ascent, Line(i));
+  }
+}
+
+int LogView::LineAt(int y) const {
+  return std::clamp(verticalScrollBar()->value() + y / LineHeight(), 0, std::max(0, LineCount() - 1));
+}
+
+void LogView::EnsureVisible(int line) {
+  QScrollBar* v = verticalScrollBar();
+  if (line < v->value())
+    v->setValue(line);
+  else if (line >= v->value() + VisibleLines())
+    v->setValue(line - VisibleLines() + 1);
+}
+
+void LogView::mousePressEvent(QMouseEvent* event) {
+  if (LineCount() == 0 || event->button() != Qt::LeftButton) return;
+  const int line = LineAt(event->position().toPoint().y());
+  if (!(event->modifiers() & Qt::ShiftModifier) || m_anchor < 0) m_anchor = line;
+  m_cursor = line;
+  viewport()->update();
+}
+
+void LogView::mouseMoveEvent(QMouseEvent* event) {
+  if (!(event->buttons() & Qt::LeftButton) || m_anchor < 0) return;
+  m_cursor = LineAt(event->position().toPoint().y());
+  EnsureVisible(m_cursor);
+  viewport()->update();
+}
+
+void LogView::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy)) return CopySelection();
+  if (event->matches(QKeySequence::SelectAll)) return SelectAll();
+  QScrollBar* v = verticalScrollBar();
+  switch (event->key()) {
+    case Qt::Key_Up:
+      v->setValue(v->value() - 1);
+      return;
+    case Qt::Key_Down:
+      v->setValue(v->value() + 1);
+      return;
+    case Qt::Key_PageUp:
+      v->setValue(v->value() - v->pageStep());
+      return;
+    case Qt::Key_PageDown:
+      v->setValue(v->value() + v->pageStep());
+      return;
+    case Qt::Key_Home:
+      v->setValue(0);
+      return;
+    case Qt::Key_End:
+      v->setValue(v->maximum());
+      return;
+    default:
+      QAbstractScrollArea::keyPressEvent(event);
+  }
+}
+
+void LogView::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  QAction* copy = menu.addAction(tr("Copy"), this, &LogView::CopySelection);
+  copy->setEnabled(m_anchor >= 0);
+  menu.addAction(tr("Select all"), this, &LogView::SelectAll);
+  menu.exec(event->globalPos());
+}

@@ -1,0 +1,67 @@
+#pragma once
+// The log window: a read-only list of text lines that paints only the lines
+// in view. It holds hundreds of thousands of lines in little memory
+// (LogStore) and repaints at most once per turn of the event loop, however
+// many lines arrive. Lines can be selected with the mouse or the keyboard and
+// copied.
+
+#include <QAbstractScrollArea>
+#include <QString>
+#include <QStringList>
+#include <string_view>
+
+#include "log_sink.h"
+#include "log_store.h"
+
+class LogView : public QAbstractScrollArea, public LogSink {
+  Q_OBJECT
+
+ public:
+  explicit LogView(QWidget* parent = nullptr);
+
+  void AppendLine(std::string_view line) override;
+  void AppendLine(const QString& line);
+  // Empties the window (File / "Clear log").
+  void Clear();
+
+  int LineCount() const { return static_cast<int>(m_store.Count()); }
+  QString Line(int index) const;
+  QStringList Lines() const;
+  const LogStore& Store() const { return m_store; }
+  // Lines added but not yet shown (they are, at the next event-loop turn).
+  int PendingCount() const { return LineCount() - m_shown; }
+
+  // Selected lines, first to last (both -1 when nothing is selected).
+  int SelectionFirst() const { return std::min(m_anchor, m_cursor); }
+  int SelectionLast() const { return std::max(m_anchor, m_cursor); }
+  QString SelectedText() const;
+  void SelectAll();
+  void CopySelection() const;
+  // Shows the lines that arrived since the last turn of the event loop now
+  // (tests and benchmarks; the window does it by itself).
+  void Flush();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void ScheduleRefresh();
+  void UpdateScrollBars();
+  int LineHeight() const;
+  int VisibleLines() const;
+  int LineAt(int y) const;
+  void EnsureVisible(int line);
+
+  LogStore m_store;
+  bool m_refreshQueued = false;
+  int m_shown = 0;
+  bool m_follow = true;  // keep the newest line in view
+  int m_anchor = -1;
+  int m_cursor = -1;
+};

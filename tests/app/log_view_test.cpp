@@ -1,0 +1,65 @@
+#include "log_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QScrollBar>
+#include <QTest>
+
+TEST(LogStore, KeepsEveryLineCompactly) {
+  LogStore store;
+  std::string longLine(3 << 20, 'x');  // larger than a block
+  const int n = 100000;
+  for (int i = 0; i < n; ++i) store.Append("line " + std::to_string(i));
+  store.Append(longLine);
+  store.Append("");
+  ASSERT_EQ(store.Count(), size_t(n + 2));
+  EXPECT_EQ(store.Line(0), "line 0");
+  EXPECT_EQ(store.Line(n - 1), "line " + std::to_string(n - 1));
+  EXPECT_EQ(store.Line(n), longLine);
+  EXPECT_EQ(store.Line(n + 1), "");
+  EXPECT_EQ(store.MaxLength(), longLine.size());
+  // Characters plus a 12-byte reference per line, in 1 MiB blocks.
+  EXPECT_LT(store.MemoryBytes(), size_t(n) * (11 + 24) + longLine.size() + (3u << 20));
+  store.Clear();
+  EXPECT_EQ(store.Count(), 0u);
+  EXPECT_EQ(store.MaxLength(), 0u);
+}
+
+TEST(LogView, FollowsNewLinesUnlessScrolledUpAndCopiesSelection) {
+  LogView view;
+  view.resize(400, 200);
+  view.show();
+  for (int i = 0; i < 500; ++i) view.AppendLine("line " + std::to_string(i));
+  view.Flush();
+  QScrollBar* bar = view.verticalScrollBar();
+  EXPECT_EQ(bar->value(), bar->maximum());
+  EXPECT_GT(bar->maximum(), 0);
+
+  // Scrolled up to read: new lines do not pull the view down.
+  bar->setValue(10);
+  view.AppendLine(std::string("newest"));
+  view.Flush();
+  EXPECT_EQ(bar->value(), 10);
+  EXPECT_EQ(view.Line(view.LineCount() - 1), "newest");
+
+  // Back at the bottom it follows again.
+  bar->setValue(bar->maximum());
+  view.AppendLine(std::string("after"));
+  view.Flush();
+  EXPECT_EQ(bar->value(), bar->maximum());
+
+  // Click a line, shift-click another: both and those between are copied.
+  bar->setValue(0);
+  const int h = view.fontMetrics().lineSpacing();
+  QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(5, h / 2 + 2 * h));
+  QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(5, h / 2 + 4 * h));
+  EXPECT_EQ(view.SelectedText(), "line 2\nline 3\nline 4");
+  QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::clipboard()->text(), "line 2\nline 3\nline 4");
+
+  view.Clear();
+  EXPECT_EQ(view.LineCount(), 0);
+  EXPECT_EQ(view.SelectedText(), "");
+}
