@@ -21,7 +21,7 @@ std::string KorvexTransceiver::MemoryRepeaterId() const {
   return WireToIdText(wire);
 }
 
-void KorvexTransceiver::ConfigByte(std::uint8_t b, Output& out) {
+bool KorvexTransceiver::ConfigByte(std::uint8_t b, Output& out) {
   switch (m_mode) {
     case Mode::Idle:
       break;  // not reached: idle bytes go to the frame parser
@@ -39,6 +39,7 @@ void KorvexTransceiver::ConfigByte(std::uint8_t b, Output& out) {
         m_mode = Mode::Idle;
         out.notes.push_back("config: " + Hex2(b) +
                             " is no configuration step, configuration mode left without prompt");
+        return false;
       }
       break;
     case Mode::Address:
@@ -64,9 +65,11 @@ void KorvexTransceiver::ConfigByte(std::uint8_t b, Output& out) {
         m_mode = Mode::Idle;
         out.notes.push_back("config: " + Hex2(b) +
                             " after a parameter write, configuration mode left without prompt");
+        return false;
       }
       break;
   }
+  return true;
 }
 
 void KorvexTransceiver::Drop(size_t n, const char* why, Output& out) {
@@ -132,10 +135,10 @@ KorvexTransceiver::Output KorvexTransceiver::Feed(std::string_view bytes) {
   Output out;
   for (size_t i = 0; i < bytes.size(); ++i) {
     const auto b = static_cast<std::uint8_t>(bytes[i]);
-    if (m_mode != Mode::Idle) {
-      ConfigByte(b, out);
-      continue;
-    }
+    // A byte that is no configuration step ends configuration mode and is
+    // then taken like any other: it may be the start of a command frame
+    // that followed an exchange whose end the PC's purge cut off.
+    if (m_mode != Mode::Idle && ConfigByte(b, out)) continue;
     // 0x00 asks for configuration mode only between frames: inside a frame
     // it is just data.
     // A single held byte cannot start a frame that goes on with 0x00, so it

@@ -41,7 +41,8 @@ class KorvexTransceiver {
   std::string MemoryRepeaterId() const;
 
  private:
-  void ConfigByte(std::uint8_t b, Output& out);
+  // False when `b` is no configuration step (the mode is left then).
+  bool ConfigByte(std::uint8_t b, Output& out);
   void ParseFrames(Output& out, bool quiet);
   void Drop(size_t n, const char* why, Output& out);
   void FlushNoise(Output& out);

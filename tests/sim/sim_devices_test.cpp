@@ -186,6 +186,12 @@ TEST(SimKorvex, SetInKorvexSequenceStoresTheRepeaterId) {
   EXPECT_EQ(k.MemoryRepeaterId(), "12345678");
   EXPECT_EQ(k.Memory()[25], 0x59);
   EXPECT_EQ(k.Memory()[26], 0x8D);
+  // The purge before the next command cut off the final "X": the frame that
+  // follows ends configuration mode and still counts.
+  k.Feed(B({0x00, 'M', 0x20, 0x00, 0xFF}));
+  const auto out = k.Feed(CommandFrame(kRepeater, B({0x01, 0x22, 0x05})));
+  EXPECT_EQ(out.commandFrames.size(), 1u);
+  EXPECT_EQ(k.CurrentMode(), sim::KorvexTransceiver::Mode::Idle);
 }
 
 TEST(SimKorvex, CommandFramesInAnyChunkingAndForm) {
