@@ -9,6 +9,17 @@
 #include "repeater_commands.h"
 #include "sim_runner.h"
 
+// The tests start programs while the simulator's thread runs. ThreadSanitizer
+// cannot follow a fork of a process with threads and would end the run; the
+// child only execs the program, which runs under its own sanitizer.
+#if defined(__SANITIZE_THREAD__)
+extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }
+#endif
+#endif
+
 namespace {
 
 using namespace e2e;
