@@ -62,6 +62,34 @@ TEST(CliPrograms, SendEveryCommandAndPrintTheRepeatersAnswer) {
   }
 }
 
+TEST(CliPrograms, SendDateTimeSetsTheRepeatersClock) {
+  sim::SimOptions o = Options();
+  o.startTime = sim::CivilTime{2020, 1, 1, 0, 0, 0};
+  sim::SimulatorRunner simulator(o);
+  std::string error;
+  ASSERT_TRUE(simulator.Start(&error)) << error;
+  const ProgramResult r =
+      RunProgram(kCli, {"send", "datetime", "--port", QString::fromStdString(simulator.SlavePath()), "--id",
+                        QString::fromStdString(kRepeater), "--listen", "2"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 2u) << r.out;
+  // The record sent: 04 6D minute hour day+year month+year.
+  const Bytes sent = HexTextToBytes(lines[1]);
+  ASSERT_EQ(sent.size(), 24u) << lines[1];
+  ASSERT_EQ(sent.substr(17, 2), "\x04\x6D");
+  // The repeater's clock now runs from the PC's time, no longer from 2020;
+  // day and month with the year bits are what was sent.
+  const std::string prefix = "Current repeater time in HEX: 0x";
+  const auto answer =
+      std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+  ASSERT_NE(answer, lines.end()) << r.out;
+  std::string dayMonth;
+  for (char b : sent.substr(21, 2)) dayMonth += HexText(std::string(1, b)).substr(0, 2);
+  EXPECT_EQ(answer->substr(prefix.size() + 4), dayMonth) << r.out;
+  EXPECT_TRUE(Unchanged(simulator.Repeater()));
+}
+
 TEST(CliPrograms, SendWithSimulate) {
   const ProgramResult sent = RunProgram(kCli, {"send", "rx-window", "3", "5", "--simulate", "--listen", "2"});
   ASSERT_EQ(sent.exitCode, 0) << sent.out << sent.err;
