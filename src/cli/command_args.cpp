@@ -92,12 +92,12 @@ const char* const kCommandKindsHelp =
 std::string ParseCommandKind(const std::vector<std::string>& positional, CommandKind& kind,
                              CommandControls& controls) {
   if (positional.empty()) return "which command? (see --help)";
-  const auto spec = Kinds().find(positional[0]);
-  if (spec == Kinds().end()) return "unknown command kind '" + positional[0] + "'";
+  const auto entry = Kinds().find(positional[0]);
+  if (entry == Kinds().end()) return "unknown command kind '" + positional[0] + "'";
   const std::vector<std::string> kindArgs(positional.begin() + 1, positional.end());
-  if (kindArgs.size() != spec->second.argCount)
-    return positional[0] + " takes " + std::to_string(spec->second.argCount) + " argument(s)";
-  kind = spec->second.kind;
+  if (kindArgs.size() != entry->second.argCount)
+    return positional[0] + " takes " + std::to_string(entry->second.argCount) + " argument(s)";
+  kind = entry->second.kind;
   return ApplyArguments(kind, kindArgs, controls);
 }
 
