@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
 
   ProgramOptions options;
   options.iniPath = IniFilePath(folder, programPath);
+  options.dataFolder = folder;
   options.programDir = QCoreApplication::applicationDirPath();
   if (parser.isSet(port)) options.portForThisRun = parser.value(port);
 

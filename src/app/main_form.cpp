@@ -7,6 +7,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -14,11 +15,13 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
@@ -31,6 +34,8 @@
 #include <exception>
 
 #include "about_form.h"
+#include "grid_files.h"
+#include "grid_views.h"
 #include "key_filters.h"
 #include "log_memo.h"
 #include "repeater_answer.h"
@@ -40,6 +45,7 @@
 #include "signal_chart.h"
 #include "string_grid_model.h"
 #include "telegram_decoder.h"
+#include "text_files.h"
 #include "up_down.h"
 
 namespace {
@@ -109,6 +115,14 @@ void SetupGridView(QTableView* view, int rowHeight) {
 
 const QColor kBarRed(255, 0, 0);
 
+bool IsExportListKey(int key, Qt::KeyboardModifiers shift) {
+  return key == Qt::Key_E && (shift & Qt::ControlModifier);
+}
+
+const char kImportFailed[] = "Error importing from selected file...";
+const char kLogFileErrorCaption[] = "File Error";
+const char kLogFileError[] = "Error saving log file!\nContact administrator!";
+
 }  // namespace
 
 ClockTexts MakeClockTexts(const TimeTexts& times) {
@@ -135,8 +149,16 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
     : QMainWindow(parent),
       m_env(std::move(env)),
       m_times(std::make_unique<TimeTexts>(*m_env.clock, m_env.formats)),
+      m_logs(std::make_unique<ErrorLogs>(
+          m_env.dataFolder.empty() ? m_env.programDir.toStdString() : m_env.dataFolder,
+          [this] {
+            const LocalTime now = m_times->Now();
+            return ErrorLogs::Stamp{m_times->Time(now), m_times->Date(now)};
+          },
+          *m_env.prompts)),
       m_table(MakeTelegramTable()),
       m_meterList(4, 2),
+      m_separator([this] { return m_settings ? m_settings().exportSeparator : std::string(";"); }),
       m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
   setObjectName(QStringLiteral("Form1"));
   // The window font is a small one, so that an 8-digit meter ID fits the
@@ -361,6 +383,12 @@ void TForm1::BuildPage() {
   const int meterWidths[] = {41, 67, 79, 64};
   for (int c = 0; c < 4; ++c) StringGrid1->setColumnWidth(c, meterWidths[c]);
   StringGrid1->setFixedWidth(41 + 67 + 79 + 64 + 2 * StringGrid1->frameWidth() + 18);
+  const GridKeyHandler meterKeys = [this](int key, Qt::KeyboardModifiers shift) {
+    return StringGrid1KeyDown(key, shift);
+  };
+  new GridKeyFilter(StringGrid1, meterKeys);
+  StringGrid1->setItemDelegate(new EditorKeyDelegate(meterKeys, &IsExportListKey, StringGrid1));
+  BuildPopupGrid();
   middle->addWidget(Label7);
   middle->addWidget(Check_onlyRepeater);
   middle->addWidget(StringGrid1, 1);
@@ -382,12 +410,17 @@ void TForm1::BuildPage() {
           [this](const QModelIndex& current, const QModelIndex&) {
             if (current.isValid()) Grid_valuesSelectCell(current.column(), current.row() + 1);
           });
+  Grid_values->setItemDelegate(new TableCellDelegate([this] { return m_selectedRow; }, Grid_values));
+  new GridKeyFilter(Grid_values,
+                    [this](int key, Qt::KeyboardModifiers shift) { return Grid_valuesKeyDown(key, shift); });
   auto* buttons = new QHBoxLayout();
   BitBtn7 = MakeButton(TabSheet1, "BitBtn7", QStringLiteral("Export to csv"));
   BitBtn6 = MakeButton(TabSheet1, "BitBtn6", QStringLiteral("Clear"));
   buttons->addWidget(BitBtn7);
   buttons->addStretch();
   buttons->addWidget(BitBtn6);
+  connect(BitBtn6, &QPushButton::clicked, this, &TForm1::BitBtn6Click);
+  connect(BitBtn7, &QPushButton::clicked, this, &TForm1::BitBtn7Click);
   auto* header = new QHBoxLayout();
   header->addWidget(Label8);
   header->addStretch();
@@ -396,6 +429,26 @@ void TForm1::BuildPage() {
   right->addWidget(Grid_values, 1);
   right->addLayout(buttons);
   row->addLayout(right, 1);
+}
+
+void TForm1::BuildPopupGrid() {
+  PopupGrid = Named(new QMenu(StringGrid1), "PopupGrid");
+  // The items without an action are kept: the operators know the menu so.
+  DeleteID1 = Named(PopupGrid->addAction(QStringLiteral("Delete ID")), "DeleteID1");
+  Exportlist1 = Named(PopupGrid->addAction(QStringLiteral("Export list")), "Exportlist1");
+  Importfromfile1 = Named(PopupGrid->addAction(QStringLiteral("Import from file")), "Importfromfile1");
+  SendthisID1 = Named(PopupGrid->addAction(QStringLiteral("Send this ID")), "SendthisID1");
+  Sendallandclear1 = Named(PopupGrid->addAction(QStringLiteral("Send all and clear")), "Sendallandclear1");
+  Deleteallandclear1 =
+      Named(PopupGrid->addAction(QStringLiteral("Delete all and clear")), "Deleteallandclear1");
+  Cleartable1 = Named(PopupGrid->addAction(QStringLiteral("Clear table")), "Cleartable1");
+  connect(Exportlist1, &QAction::triggered, this, &TForm1::Exportlist1Click);
+  connect(Importfromfile1, &QAction::triggered, this, &TForm1::Importfromfile1Click);
+  connect(Cleartable1, &QAction::triggered, this, &TForm1::Cleartable1Click);
+
+  StringGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(StringGrid1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { PopupGrid->popup(StringGrid1->viewport()->mapToGlobal(pos)); });
 }
 
 void TForm1::BuildChart() {
@@ -469,6 +522,7 @@ void TForm1::BuildMenus() {
   About1 = Named(Help1->addAction(QStringLiteral("About")), "About1");
   UserManual1 = Named(Help1->addAction(QStringLiteral("User Manual")), "UserManual1");
 
+  connect(Savelogfile1, &QAction::triggered, this, &TForm1::Savelogfile1Click);
   connect(Clearlog1, &QAction::triggered, this, &TForm1::Clearlog1Click);
   connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
   connect(Settings1, &QAction::triggered, this, &TForm1::Settings1Click);
@@ -648,6 +702,99 @@ void TForm1::Grid_valuesSelectCell(int col, int row) {
   m_selectedRow = row;
 }
 
+bool TForm1::Grid_valuesKeyDown(int key, Qt::KeyboardModifiers shift) {
+  bool handled = false;
+  if ((shift & Qt::ControlModifier) && key == Qt::Key_C) {
+    // The whole row, tab-separated, so it pastes into a spreadsheet.
+    QStringList cells;
+    for (int col = 0; col < m_table.ColCount(); ++col)
+      cells.append(QString::fromStdString(m_table.Cell(col, m_selectedRow)));
+    QGuiApplication::clipboard()->setText(cells.join(QLatin1Char('\t')));
+    handled = true;
+  }
+  if (key == Qt::Key_Delete) {
+    if (m_selectedRow >= 1) {
+      DeleteGridRow(m_selectedRow, m_table);
+      TableChanged();
+    }
+    handled = true;
+  }
+  return handled;
+}
+
+void TForm1::TableChanged() {
+  const int last = m_table.RowCount() - 1;
+  if (m_selectedRow > last) m_selectedRow = last;
+  // The grid reset took the view's selection with it.
+  if (m_selectedRow >= 1)
+    Grid_values->selectionModel()->setCurrentIndex(
+        m_tableModel->index(m_selectedRow - 1, m_selectedCol),
+        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  DrawSignalChart(kColRssi);
+}
+
+void TForm1::BitBtn6Click() {
+  ClearGrid(m_table);
+  TableChanged();
+}
+
+void TForm1::BitBtn7Click() { ExportGrid(m_table, "meters.csv", m_separator, *m_env.prompts, *m_logs); }
+
+bool TForm1::StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
+  if (!IsExportListKey(key, shift)) return false;
+  Exportlist1Click();
+  return true;
+}
+
+void TForm1::Exportlist1Click() {
+  // The repeater ID as it stands now, empty or not.
+  ExportGrid(m_meterList, Edit_repeaterID->text().toStdString() + "_meters.csv", m_separator, *m_env.prompts,
+             *m_logs);
+}
+
+void TForm1::Importfromfile1Click() {
+  // Always into the telegram table; the meter ID list is not touched.
+  switch (ImportGridFromDialog(m_separator(), m_table, *m_env.prompts, *m_logs)) {
+    case ImportResult::Imported:
+      TableChanged();
+      break;
+    case ImportResult::Failed:
+      Memo_log->AppendLine(std::string_view(kImportFailed));
+      break;
+    case ImportResult::Cancelled:
+      break;
+  }
+}
+
+void TForm1::Cleartable1Click() { ClearGrid(m_meterList); }
+
+void TForm1::Savelogfile1Click() {
+  const Prompts::FileDialog dialog{"Save log data", "general_log.txt", "TXT|*.txt|CSV|*.csv", "csv",
+                                   m_logs->LogFolder()};
+  std::optional<std::string> fileName;
+  try {
+    fileName = m_env.prompts->SaveFile(dialog);
+  } catch (const Prompts::DialogError& e) {
+    // What the application reports for any failure nothing else handles.
+    m_env.prompts->Message("VelRpt", e.what(), Prompts::Icon::Error);
+    return;
+  }
+  if (!fileName || fileName->empty()) return;
+
+  const LogStore& lines = Memo_log->Store();
+  std::string content;
+  for (size_t i = 0; i < lines.Count(); ++i) {
+    content += lines.Line(i);
+    content += "\r\n";
+  }
+  std::string error;
+  if (!ReplaceFile(*fileName, content, error)) {
+    m_env.prompts->Message(kLogFileErrorCaption, kLogFileError, Prompts::Icon::Warning);
+    m_logs->WriteErrorLog(ErrorLogs::kLogSaveFailed);
+    m_logs->WriteDetailedLog(error);
+  }
+}
+
 void TForm1::FormCloseQuery(bool& canClose) {
   canClose =
       m_env.prompts->Confirm("Exit Confirmation", "Are you sure you want to exit?", Prompts::Icon::Warning);
@@ -705,6 +852,7 @@ void TForm1::AttachSettings(TSettings& settings) {
   m_settingsForm = &settings;
   SetSettingsWindow(&settings, [&settings] { settings.ShowFromMenu(); });
   SetSettingsReader([&settings] { return settings.Snapshot(); });
+  SetSeparatorReader([&settings] { return settings.ExportSeparator(); });
   connect(&settings, &TSettings::OpenPortClicked, this, &TForm1::TogglePortConnection);
 }
 

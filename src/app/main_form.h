@@ -14,6 +14,7 @@
 
 #include "command_frame.h"
 #include "command_port.h"
+#include "error_log.h"
 #include "local_formats.h"
 #include "main_ini.h"
 #include "port_connection.h"
@@ -56,6 +57,8 @@ struct FormEnv {
   LocalFormats formats = LocalFormats::System();
   QString programDir;           // user manual
   MainIniStore* ini = nullptr;  // null: defaults, nothing saved
+  // Holds the log folder "files"; empty: the program's folder.
+  std::string dataFolder;
 };
 
 // "UsrManEn.pdf" beside the program, else in the documentation folder of an
@@ -88,6 +91,9 @@ class TForm1 : public QMainWindow, private PortView {
   void SetPortReader(ReceiveHandler::ReadFn read) { m_read = std::move(read); }
   // Opens a document with the desktop's viewer (tests replace it).
   void SetUrlOpener(std::function<bool(const QUrl&)> open) { m_openUrl = std::move(open); }
+  // The export separator as the settings window shows it, asked for every
+  // cell (default: Edit_export_separator of the attached settings window).
+  void SetSeparatorReader(std::function<std::string()> reader) { m_separator = std::move(reader); }
 
   // --- the serial link ---------------------------------------------------
   bool EnsurePortOpen();
@@ -106,6 +112,8 @@ class TForm1 : public QMainWindow, private PortView {
   ReceiveHandler& Receiver() { return *m_receiver; }
   Prompts& GetPrompts() const { return *m_env.prompts; }
   const TimeTexts& Times() const { return *m_times; }
+  // glog.txt and gloge.txt of the data folder.
+  ErrorLogs& Logs() { return *m_logs; }
 
   // Status bar panels: 0 port / last device, 1 last command result, 2 clock.
   void SetStatusPanel(int panel, const QString& text);
@@ -117,6 +125,16 @@ class TForm1 : public QMainWindow, private PortView {
   void DrawSignalChart(int column);
   void Timer_timeTimer();
   void Grid_valuesSelectCell(int col, int row);
+  // True when the key was a command of the table (Ctrl+C, Delete).
+  bool Grid_valuesKeyDown(int key, Qt::KeyboardModifiers shift);
+  void BitBtn6Click();
+  void BitBtn7Click();
+  // The meter ID list: Ctrl+E exports it; other keys are left to the grid.
+  bool StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift);
+  void Exportlist1Click();
+  void Importfromfile1Click();
+  void Cleartable1Click();
+  void Savelogfile1Click();
   void FormCloseQuery(bool& canClose);
   void FormClose();
   void Exit1Click();
@@ -179,6 +197,14 @@ class TForm1 : public QMainWindow, private PortView {
   QLabel* Label7;
   QCheckBox* Check_onlyRepeater;
   QTableView* StringGrid1;
+  QMenu* PopupGrid;
+  QAction* DeleteID1;
+  QAction* Exportlist1;
+  QAction* Importfromfile1;
+  QAction* SendthisID1;
+  QAction* Sendallandclear1;
+  QAction* Deleteallandclear1;
+  QAction* Cleartable1;
 
   QLabel* Label8;
   QCheckBox* Check_noNew;
@@ -217,6 +243,10 @@ class TForm1 : public QMainWindow, private PortView {
   void BuildBottom(QWidget* parent, class QVBoxLayout* layout);
   void BuildChart();
   void BuildMenus();
+  void BuildPopupGrid();
+  // After Delete, Clear or an import: the chart follows the table, and the
+  // operator's row stays selected (the last row when it is gone).
+  void TableChanged();
   void BuildStatusBar();
   void InstallKeyFilters();
   void FormShow();
@@ -231,6 +261,7 @@ class TForm1 : public QMainWindow, private PortView {
 
   FormEnv m_env;
   std::unique_ptr<TimeTexts> m_times;
+  std::unique_ptr<ErrorLogs> m_logs;
   StringGrid m_table;
   StringGrid m_meterList;
   StringGridModel* m_tableModel = nullptr;
@@ -256,6 +287,7 @@ class TForm1 : public QMainWindow, private PortView {
 
   std::function<void()> m_showSettings;
   std::function<SettingsSnapshot()> m_settings;
+  std::function<std::string()> m_separator;
   std::function<void(std::string_view)> m_repeaterAnswer;
   ReceiveHandler::ReadFn m_read;
   std::function<bool(const QUrl&)> m_openUrl;

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <filesystem>
 
 #include "about_form.h"
 #include "main_form.h"
@@ -15,8 +16,11 @@ void SetPortName(TSettings& settings, const QString& name) {
 
 Program::Program(const ProgramOptions& options, Prompts& prompts, const Clock& clock, LocalFormats formats)
     : m_ini(options.iniPath) {
-  m_form =
-      std::make_unique<TForm1>(FormEnv{&prompts, &clock, std::move(formats), options.programDir, &m_ini});
+  const std::string dataFolder = options.dataFolder.empty()
+                                     ? std::filesystem::path(options.iniPath).parent_path().string()
+                                     : options.dataFolder;
+  m_form = std::make_unique<TForm1>(
+      FormEnv{&prompts, &clock, std::move(formats), options.programDir, &m_ini, dataFolder});
   m_settings = std::make_unique<TSettings>(options.iniPath, prompts, nullptr, options.devRoot);
   // Only the main window's close ends the program.
   m_settings->setAttribute(Qt::WA_QuitOnClose, false);

@@ -17,6 +17,8 @@ class TSettings;
 
 struct ProgramOptions {
   std::string iniPath;
+  // The log folder "files" lives here; empty: the ini file's folder.
+  std::string dataFolder;
   QString programDir;
   // --port, or the simulator's port: shown in the name box for this run.
   QString portForThisRun;

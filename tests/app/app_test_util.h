@@ -39,8 +39,9 @@ struct FormFixture {
   std::string portName;
 
   TForm1& Make() {
-    FormEnv env{&prompts, &clock, LocalFormats(QStringLiteral("dd.MM.yyyy"), QStringLiteral("HH:mm:ss"), '.'),
-                dir.path(), &ini};
+    FormEnv env{
+        &prompts,   &clock, LocalFormats(QStringLiteral("dd.MM.yyyy"), QStringLiteral("HH:mm:ss"), '.'),
+        dir.path(), &ini,   dir.path().toStdString()};
     form = std::make_unique<TForm1>(std::move(env));
     if (portName.empty()) portName = dir.filePath(QStringLiteral("no-such-tty")).toStdString();
     form->SetSettingsReader([this] {
