@@ -9,6 +9,7 @@
 #include <QBarSeries>
 #include <QBarSet>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -332,7 +333,6 @@ TEST(TelegramTable, TheOperatorsRowIsPaintedInTheHighlightColour) {
 TEST(MeterList, PopupMenuInItsOrderAndTheItemsWithoutActionDoNothing) {
   TablesFixture f;
   TForm1& form = f.Form();
-  EXPECT_EQ(form.StringGrid1->contextMenuPolicy(), Qt::CustomContextMenu);
   auto* menu = Find<QMenu>(form, "PopupGrid");
   ASSERT_NE(menu, nullptr);
   QStringList texts;
@@ -345,6 +345,13 @@ TEST(MeterList, PopupMenuInItsOrderAndTheItemsWithoutActionDoNothing) {
                                 "Send all and clear", "Delete all and clear", "Clear table"}));
   EXPECT_EQ(names, (QStringList{"DeleteID1", "Exportlist1", "Importfromfile1", "SendthisID1",
                                 "Sendallandclear1", "Deleteallandclear1", "Cleartable1"}));
+
+  // A right click in the list opens it.
+  const QPoint at(10, 10);
+  QContextMenuEvent click(QContextMenuEvent::Mouse, at, form.StringGrid1->viewport()->mapToGlobal(at));
+  QApplication::sendEvent(form.StringGrid1->viewport(), &click);
+  EXPECT_TRUE(menu->isVisible());
+  menu->hide();
 
   Fill(form.MeterList(), {{"1", "12345678", "roof", "10:00"}});
   Fill(form.Table(), {TableRow(1, "11111111", "40")});
