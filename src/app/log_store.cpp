@@ -11,7 +11,7 @@ void LogStore::Append(std::string_view line) {
     m_blocks.push_back(std::move(block));
   }
   Block& block = m_blocks.back();
-  std::memcpy(block.data.get() + block.used, line.data(), line.size());
+  if (!line.empty()) std::memcpy(block.data.get() + block.used, line.data(), line.size());
   m_refs.push_back({static_cast<std::uint32_t>(m_blocks.size() - 1), static_cast<std::uint32_t>(block.used),
                     static_cast<std::uint32_t>(line.size())});
   block.used += line.size();
