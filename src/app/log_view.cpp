@@ -1,9 +1,13 @@
 #include "log_view.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMetaObject>
@@ -86,6 +90,7 @@ void LogView::Flush() {
   UpdateScrollBars();
   if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
   viewport()->update();
+  emit LinesShown(m_shown);
 }
 
 int LogView::LineHeight() const { return std::max(1, fontMetrics().lineSpacing()); }
@@ -120,6 +125,12 @@ void LogView::changeEvent(QEvent* event) {
   if (event->type() == QEvent::FontChange) UpdateScrollBars();
 }
 
+namespace {
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+}  // namespace
+
 void LogView::paintEvent(QPaintEvent*) {
   QPainter p(viewport());
   const int lineHeight = LineHeight();
@@ -128,6 +139,15 @@ void LogView::paintEvent(QPaintEvent*) {
   const int ascent = fontMetrics().ascent();
   const QPalette& pal = palette();
   const int last = std::min(LineCount() - 1, first + VisibleLines());
+  // Laying out text is what painting costs, and a telegram's line is far
+  // wider than the window. In a fixed-pitch font an ASCII character k sits
+  // at k advances, so only the characters in view are drawn, where the
+  // whole line would have put them.
+  const bool fixedPitch = QFontInfo(font()).fixedPitch();
+  const qreal advance = QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0'));
+  const size_t firstCol =
+      fixedPitch && advance > 0 && x < 0 ? static_cast<size_t>(std::max(0.0, -x / advance - 1)) : 0;
+  const size_t cols = fixedPitch && advance > 0 ? static_cast<size_t>(viewport()->width() / advance) + 3 : 0;
   for (int i = first, y = 0; i <= last; ++i, y += lineHeight) {
     const bool selected = m_anchor >= 0 && i >= SelectionFirst() && i <= SelectionLast();
     if (selected) {
@@ -136,7 +156,15 @@ void LogView::paintEvent(QPaintEvent*) {
     } else {
       p.setPen(pal.color(QPalette::Text));
     }
-    p.drawText(x, y + ascent, Line(i));
+    const std::string_view line = m_store.Line(static_cast<size_t>(i));
+    if (cols > 0 && IsAscii(line.substr(0, firstCol + cols))) {
+      if (firstCol >= line.size()) continue;
+      const std::string_view part = line.substr(firstCol, cols);
+      p.drawText(QPointF(x + static_cast<qreal>(firstCol) * advance, y + ascent),
+                 QString::fromLatin1(part.data(), static_cast<qsizetype>(part.size())));
+    } else {
+      p.drawText(x, y + ascent, Line(i));
+    }
   }
 }
 

@@ -41,6 +41,10 @@ class LogView : public QAbstractScrollArea, public LogSink {
   // (tests and benchmarks; the window does it by itself).
   void Flush();
 
+ signals:
+  // The window now shows `count` lines (after each Flush).
+  void LinesShown(int count);
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTest>
 
@@ -62,4 +64,41 @@ TEST(LogView, FollowsNewLinesUnlessScrolledUpAndCopiesSelection) {
   view.Clear();
   EXPECT_EQ(view.LineCount(), 0);
   EXPECT_EQ(view.SelectedText(), "");
+}
+
+// Only the characters in view are drawn; wherever the window is scrolled,
+// the picture is the one the whole lines give.
+TEST(LogView, LongLinesScrolledSidewaysLookAsIfDrawnWhole) {
+  LogView view;
+  QFont mono(QStringList{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
+  mono.setPointSize(9);
+  view.setFont(mono);
+  view.resize(320, 140);
+  view.show();
+  std::string hex;
+  for (int i = 0; i < 200; ++i) hex += "0123456789ABCDEF"[i % 16] + std::string("7 ");
+  const std::vector<std::string> lines = {"08.12.2026, 15:58:59: " + hex, "short", "",
+                                          "Zähler " + hex,  // not ASCII: drawn whole
+                                          hex.substr(0, 90)};
+  for (const auto& l : lines) view.AppendLine(std::string_view(l));
+  view.Flush();
+  QScrollBar* h = view.horizontalScrollBar();
+  ASSERT_GT(h->maximum(), 500);
+
+  for (int scroll : {0, 1, 7, 333, 560, h->maximum()}) {
+    SCOPED_TRACE(scroll);
+    h->setValue(scroll);
+    const QImage got = view.viewport()->grab().toImage();
+    QImage want(got.size(), got.format());
+    want.setDevicePixelRatio(got.devicePixelRatio());
+    want.fill(view.palette().color(QPalette::Base));
+    QPainter p(&want);
+    p.setFont(view.font());
+    p.setPen(view.palette().color(QPalette::Text));
+    const int lineHeight = view.fontMetrics().lineSpacing();
+    for (int i = 0; i < view.LineCount(); ++i)
+      p.drawText(2 - h->value(), i * lineHeight + view.fontMetrics().ascent(), view.Line(i));
+    p.end();
+    EXPECT_TRUE(got == want);
+  }
 }
