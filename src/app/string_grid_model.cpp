@@ -1,5 +1,8 @@
 #include "string_grid_model.h"
 
+#include <QMetaObject>
+#include <algorithm>
+
 StringGridModel::StringGridModel(StringGrid& grid, bool editable, QObject* parent)
     : QAbstractTableModel(parent), m_grid(grid), m_editable(editable), m_rows(grid.RowCount() - 1) {
   m_grid.SetObserver(this);
@@ -43,13 +46,37 @@ void StringGridModel::CellChanged(int col, int row) {
     return;
   }
   if (row > m_rows) return;
-  const QModelIndex i = index(row - 1, col);
-  emit dataChanged(i, i);
+  if (row == m_changedRow) {
+    m_changedFirstCol = std::min(m_changedFirstCol, col);
+    m_changedLastCol = std::max(m_changedLastCol, col);
+    return;
+  }
+  FlushChangedRow();
+  m_changedRow = row;
+  m_changedFirstCol = m_changedLastCol = col;
+  if (!m_flushQueued) {
+    m_flushQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          m_flushQueued = false;
+          FlushChangedRow();
+        },
+        Qt::QueuedConnection);
+  }
+}
+
+void StringGridModel::FlushChangedRow() {
+  const int row = m_changedRow;
+  m_changedRow = 0;
+  if (row < 1 || row > m_rows) return;
+  emit dataChanged(index(row - 1, m_changedFirstCol), index(row - 1, m_changedLastCol));
 }
 
 // Rows that left the grid already read as empty while the view takes its
 // leave of them.
 void StringGridModel::RowCountChanged(int oldCount, int newCount) {
+  FlushChangedRow();
   if (newCount > oldCount) {
     beginInsertRows({}, oldCount - 1, newCount - 2);
     m_rows = newCount - 1;
@@ -62,6 +89,7 @@ void StringGridModel::RowCountChanged(int oldCount, int newCount) {
 }
 
 void StringGridModel::GridReset() {
+  m_changedRow = 0;
   beginResetModel();
   m_rows = m_grid.RowCount() - 1;
   endResetModel();

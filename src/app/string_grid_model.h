@@ -27,6 +27,8 @@ class StringGridModel : public QAbstractTableModel, private StringGrid::Observer
   void CellChanged(int col, int row) override;
   void RowCountChanged(int oldCount, int newCount) override;
   void GridReset() override;
+  // Reports the cells gathered for one row as one dataChanged.
+  void FlushChangedRow();
 
   StringGrid& m_grid;
   bool m_editable;
@@ -34,4 +36,10 @@ class StringGridModel : public QAbstractTableModel, private StringGrid::Observer
   // resize after the fact, and a model must not show the new size before
   // its begin-call.
   int m_rows;
+  // A telegram rewrites a whole row cell by cell: the view hears of the row
+  // once, when another row changes or the event loop turns.
+  int m_changedRow = 0;  // 0: none gathered
+  int m_changedFirstCol = 0;
+  int m_changedLastCol = 0;
+  bool m_flushQueued = false;
 };

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <vector>
+
 #include <QAbstractItemModelTester>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -40,6 +44,47 @@ TEST(StringGridModel, FollowsEveryKindOfGridChange) {
   EXPECT_EQ(model.rowCount(), 1);
   EXPECT_EQ(model.index(0, 1).data().toString(), "");
   EXPECT_EQ(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "No. ");
+}
+
+// A telegram rewrites a row cell by cell; the view hears of each row once,
+// for the columns written, and never of a row that is gone.
+TEST(StringGridModel, ReportsARowWrittenCellByCellOnce) {
+  StringGrid grid(11, 5);
+  StringGridModel model(grid, /*editable=*/false);
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+  QSignalSpy spy(&model, &QAbstractItemModel::dataChanged);
+  const auto reported = [&] {
+    std::vector<std::array<int, 3>> out;  // view row, first and last column
+    for (const QList<QVariant>& args : spy) {
+      const auto from = args[0].value<QModelIndex>(), to = args[1].value<QModelIndex>();
+      EXPECT_EQ(from.row(), to.row());
+      out.push_back({from.row(), from.column(), to.column()});
+    }
+    spy.clear();
+    return out;
+  };
+
+  for (int c = 0; c < 11; ++c) grid.SetCell(c, 2, "r2c" + std::to_string(c));
+  for (int c = 3; c <= 5; ++c) grid.SetCell(c, 4, "r4");
+  grid.SetCell(1, 2, "again");
+  QCoreApplication::processEvents();
+  using Rows = std::vector<std::array<int, 3>>;
+  EXPECT_EQ(reported(), (Rows{{1, 0, 10}, {3, 3, 5}, {1, 1, 1}}));
+  EXPECT_EQ(model.index(1, 1).data().toString(), "again");
+
+  // Cells of a row written just before the grid shrinks below it are
+  // reported while the row still exists (the tester checks the indexes).
+  grid.SetCell(2, 4, "gone soon");
+  grid.SetRowCount(3);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(reported(), (Rows{{3, 2, 2}}));
+  EXPECT_EQ(model.rowCount(), 2);
+
+  // A reset covers what was gathered.
+  grid.SetCell(0, 1, "x");
+  ClearGrid(grid);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(reported(), Rows{});
 }
 
 TEST(StringGridModel, EditsReachTheGridOnlyWhenEditable) {
