@@ -76,6 +76,7 @@ struct SimulatorRunner::Engine {
   struct OutPiece {
     std::int64_t atMs;
     Bytes bytes;
+    size_t sent = 0;  // bytes already on the line
   };
 
   Engine(const SimOptions& o, std::int64_t startLocal)
@@ -217,15 +218,16 @@ struct SimulatorRunner::Engine {
   void WriteOut(std::int64_t now) {
     blockedOut = false;
     while (plugged && !hung && !out.empty() && out.front().atMs <= now) {
+      OutPiece& piece = out.front();
       const std::int64_t nowUs = now * 1000;
-      size_t n = out.front().bytes.size();
+      size_t n = piece.bytes.size() - piece.sent;
       if (options.baud > 0) {
         if (nowUs < lineFreeAtUs) break;
         // About 5 ms of line time per write keeps the pace without a wake-up per byte.
         const size_t perWrite = std::max<size_t>(1, static_cast<size_t>(options.baud) / 2000);
         n = std::min(n, perWrite);
       }
-      const ssize_t w = ::write(master, out.front().bytes.data(), n);
+      const ssize_t w = ::write(master, piece.bytes.data() + piece.sent, n);
       if (w < 0) {
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -237,14 +239,19 @@ struct SimulatorRunner::Engine {
         break;
       }
       const size_t written = static_cast<size_t>(w);
-      if (record) std::fwrite(out.front().bytes.data(), 1, written, record);
+      if (record) std::fwrite(piece.bytes.data() + piece.sent, 1, written, record);
       stats.bytesSent += written;
       outBytes -= written;
       if (options.baud > 0)
         lineFreeAtUs =
             std::max(lineFreeAtUs, nowUs) + static_cast<std::int64_t>(written) * 10'000'000 / options.baud;
-      out.front().bytes.erase(0, written);
-      if (out.front().bytes.empty()) out.pop_front();
+      // An offset rather than erasing the front: a paced line writes a
+      // frame in several pieces and would move the rest each time.
+      piece.sent += written;
+      if (piece.sent == piece.bytes.size()) {
+        if (options.pieceWritten) options.pieceWritten(piece.bytes);
+        out.pop_front();
+      }
     }
     if (record) std::fflush(record);
   }
@@ -306,8 +313,11 @@ struct SimulatorRunner::Engine {
     if (plugged && !sourceDone && outBytes < kOutCap && events.size() < kMaxEvents) consider(nextBurstMs);
     if (!events.empty()) consider(events.begin()->first);
     if (!out.empty() && !blockedOut) {
-      consider(out.front().atMs);
-      if (options.baud > 0) consider((lineFreeAtUs + 999) / 1000);
+      // A paced line waits for the line, not only for the piece's time:
+      // waking at the piece's time alone spins while the line is busy.
+      std::int64_t due = out.front().atMs;
+      if (options.baud > 0) due = std::max(due, (lineFreeAtUs + 999) / 1000);
+      consider(due);
     }
     if (korvex.HasPartialInput() || korvex.CurrentMode() != KorvexTransceiver::Mode::Idle)
       consider(lastInputMs + options.quietMs);

@@ -39,6 +39,11 @@ struct SimOptions {
   // simulator made of it) and per event worth knowing. Called on the
   // simulator's thread.
   std::function<void(const std::string& line)> log;
+  // Called on the simulator's thread right after the last byte of a piece
+  // (a frame with any noise ahead of it, a chunk, a prompt) went onto the
+  // line, with the piece's bytes: the line-rate benchmark times the way from
+  // here to the window. Keep it short; the line waits meanwhile.
+  std::function<void(const std::string& bytes)> pieceWritten;
 };
 
 struct SimStats {
