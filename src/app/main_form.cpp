@@ -16,6 +16,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -624,6 +625,11 @@ void TForm1::BitBtn1Click() {
       [](RepeaterCommands& r, const CommandControls& c) { r.SendParameter(CommandKind::DateTime, c); });
 }
 void TForm1::BitBtn2Click() {
+  // Eight exchanges with their fixed waits take more than a second.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  struct Restore {
+    ~Restore() { QApplication::restoreOverrideCursor(); }
+  } restore;
   RunCommand([](RepeaterCommands& r, const CommandControls& c) { r.SetInKorvex(c); });
 }
 void TForm1::BitBtn5Click() {

@@ -139,3 +139,25 @@ TEST(MainFormIntegration, CommandButtonsWriteFramesFromTheControls) {
   QTest::mouseClick(form.BitBtn5, Qt::LeftButton);
   EXPECT_EQ(form.Memo_log->Lines(), QStringList{});
 }
+
+// "Set in Korvex" blocks the window for more than a second: the operator sees
+// a busy cursor while it runs, and the normal one afterwards.
+TEST(MainFormIntegration, SetInKorvexShowsABusyCursorWhileItRuns) {
+  FormFixture f;
+  TForm1& form = f.Make();
+  class CursorPort : public CapturePort {
+   public:
+    std::vector<bool> busy;
+    bool WriteByte(std::uint8_t byte) override {
+      const QCursor* c = QApplication::overrideCursor();
+      busy.push_back(c && c->shape() == Qt::WaitCursor);
+      return CapturePort::WriteByte(byte);
+    }
+  } port;
+  form.SetCommandPort(&port, [] { return true; });
+  form.Edit_repeaterID->setText(QStringLiteral("12345678"));
+  QTest::mouseClick(form.BitBtn2, Qt::LeftButton);
+  ASSERT_FALSE(port.busy.empty());
+  EXPECT_EQ(std::count(port.busy.begin(), port.busy.end(), false), 0);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
