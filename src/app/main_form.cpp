@@ -116,6 +116,11 @@ void SetupGridView(QTableView* view, int rowHeight) {
 
 const QColor kBarRed(255, 0, 0);
 
+// The receive path redraws the chart at most this often.
+constexpr qint64 kChartIntervalMs = 100;
+// Up to this many changed bars are replaced one by one, more refill the set.
+constexpr size_t kFewBars = 4;
+
 bool IsExportListKey(int key, Qt::KeyboardModifiers shift) {
   return key == Qt::Key_E && (shift & Qt::ControlModifier);
 }
@@ -204,7 +209,16 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
       DecodeRepeaterAnswer(frame, *Memo_log, *m_times);
   };
   ctx.setStatus = [this](const std::string& text) { SetStatusPanel(0, QString::fromStdString(text)); };
-  ctx.rowWritten = [this](int) { DrawSignalChart(kColRssi); };
+  // Redrawing the chart lays out every bar again, which with a thousand
+  // meters costs more than decoding the telegrams: the receive path draws it
+  // at the end of a receive event, and at line rate no more often than every
+  // kChartIntervalMs (a timer draws what came in meanwhile).
+  ctx.rowWritten = [this](int) { m_chartDirty = true; };
+  m_chartTimer = new QTimer(this);
+  m_chartTimer->setSingleShot(true);
+  connect(m_chartTimer, &QTimer::timeout, this, [this] {
+    if (m_chartDirty) DrawSignalChart(kColRssi);
+  });
   m_receiver = std::make_unique<ReceiveHandler>(std::move(ctx));
 
   // Comm1 as the window has always configured it: writes in the calling
@@ -664,9 +678,17 @@ void TForm1::Button5Click() {
 void TForm1::Comm1RxChar(QObject* /*sender*/, int count) {
   if (!m_read || count <= 0) return;
   m_receiver->ReceiveEvent(count, m_read, DecodeSnapshot());
+  if (!m_chartDirty || m_chartTimer->isActive()) return;
+  const qint64 since = m_chartDrawn.isValid() ? m_chartDrawn.elapsed() : kChartIntervalMs;
+  if (since >= kChartIntervalMs)
+    DrawSignalChart(kColRssi);
+  else
+    m_chartTimer->start(static_cast<int>(kChartIntervalMs - since));
 }
 
 void TForm1::DrawSignalChart(int column) {
+  m_chartDirty = false;
+  m_chartDrawn.start();
   try {
     const std::vector<ChartBar> bars = SignalChartBars(m_table, column);
     QList<qreal> values;
@@ -682,9 +704,15 @@ void TForm1::DrawSignalChart(int column) {
     // value changed and nothing else: change just that bar.
     QStringList categories = ChartCategories(labels);
     if (categories == m_chartLabels && m_barSet->count() == values.size()) {
-      for (qsizetype i = 0; i < values.size(); ++i)
-        if (m_barSet->at(i) != values[i]) m_barSet->replace(i, values[i]);
-      return;
+      // Each replace lays out all bars again: past a few changed values one
+      // refill is cheaper.
+      std::vector<qsizetype> changed;
+      for (qsizetype i = 0; i < values.size() && changed.size() <= kFewBars; ++i)
+        if (m_barSet->at(i) != values[i]) changed.push_back(i);
+      if (changed.size() <= kFewBars) {
+        for (qsizetype i : changed) m_barSet->replace(i, values[i]);
+        return;
+      }
     }
     m_barSet->remove(0, m_barSet->count());
     if (categories != m_chartLabels) {

@@ -4,6 +4,7 @@
 // signal chart and the status bar. The window only reads its controls into
 // snapshots and shows results; the logic lives in the libraries.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -275,6 +276,9 @@ class TForm1 : public QMainWindow, private PortView {
   int m_selectedRow = 1;
   int m_selectedCol = 0;
   bool m_shown = false;
+  bool m_chartDirty = false;   // rows written since the chart was last drawn
+  QElapsedTimer m_chartDrawn;  // since the chart was last drawn
+  QTimer* m_chartTimer = nullptr;
 
   QLabel* m_panels[3] = {};
   QChart* m_chart = nullptr;

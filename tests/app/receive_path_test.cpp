@@ -16,6 +16,7 @@
 #include "app_test_util.h"
 #include "hex.h"
 #include "log_memo.h"
+#include "signal_chart.h"
 
 namespace {
 
@@ -77,6 +78,22 @@ struct ReceiveFixture : FormFixture {
 
 const char* const kStamp = "07.12.2026, 09:05:03: ";
 
+// The chart's bars and their labels are those the table gives.
+bool ChartShowsTable(TForm1& form) {
+  const std::vector<ChartBar> bars = SignalChartBars(form.Table(), 6);
+  QBarSet* set = form.Series1->barSets().at(0);
+  if (set->count() != static_cast<qsizetype>(bars.size())) return false;
+  QStringList labels;
+  for (size_t i = 0; i < bars.size(); ++i) {
+    if (set->at(static_cast<qsizetype>(i)) != bars[i].value) return false;
+    labels.append(QString::fromStdString(bars[i].label));
+  }
+  QBarCategoryAxis* axis = nullptr;
+  for (QAbstractAxis* a : form.Series1->attachedAxes())
+    if (auto* categories = qobject_cast<QBarCategoryAxis*>(a)) axis = categories;
+  return axis && axis->categories() == ChartCategories(labels);
+}
+
 }  // namespace
 
 TEST(ReceivePath, TelegramsReachTheLogTheTableTheStatusBarAndTheChart) {
@@ -137,6 +154,8 @@ TEST(ReceivePath, TelegramsReachTheLogTheTableTheStatusBarAndTheChart) {
   ASSERT_EQ(series->barSets().size(), 1);
   QBarSet* set = series->barSets()[0];
   EXPECT_EQ(set->color(), QColor(255, 0, 0));
+  // Receive events close together share one redraw, once the event loop ran.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ChartShowsTable(form); }, 5000));
   ASSERT_EQ(set->count(), 3);
   EXPECT_EQ(set->at(0), 0);
   EXPECT_EQ(set->at(1), 32);
@@ -246,4 +265,39 @@ TEST(SignalChart, ImportedRowsWithoutIdsOrNumbersStillGetTheirBars) {
   form.DrawSignalChart(6);
   EXPECT_EQ(set->count(), 3);
   EXPECT_EQ(axisX->count(), 3);
+}
+
+// A burst of receive events draws the chart at once for the first and then
+// at most every so often; whatever the burst was - new meters, many values
+// changed, one value changed - the chart ends up showing the table.
+TEST(SignalChart, FollowsTheTableAfterEveryKindOfBurst) {
+  ReceiveFixture f;
+  TForm1& form = f.MakeWired();
+  form.Edit_repeaterID->setText(QStringLiteral("87654321"));
+  const auto meter = [](int i) { return std::to_string(10000000 + i); };
+  const auto burst = [&](int first, int last, std::uint8_t rssi) {
+    for (int i = first; i <= last; ++i) f.Receive({Frame(meter(i), 0x7A, 0x41, rssi)});
+  };
+
+  burst(0, 0, 0xB5);
+  EXPECT_TRUE(ChartShowsTable(form)) << "the first row after a quiet spell is drawn at once";
+
+  struct Case {
+    const char* what;
+    int first, last;
+    std::uint8_t rssi;
+    int barsAfter;  // the "0" bar and one per meter
+  } cases[] = {
+      {"new meters", 1, 59, 0xA1, 61},
+      {"every value changed", 0, 59, 0x51, 61},
+      {"one value changed", 7, 7, 0x99, 61},
+      {"a few values changed", 3, 5, 0x61, 61},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    burst(c.first, c.last, c.rssi);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ChartShowsTable(form); }, 5000));
+    EXPECT_EQ(form.Series1->barSets().at(0)->count(), c.barsAfter);
+    EXPECT_EQ(form.Series1->barSets().at(0)->at(c.last + 1), c.rssi >> 1);
+  }
 }
