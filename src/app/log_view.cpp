@@ -126,8 +126,9 @@ void LogView::changeEvent(QEvent* event) {
 }
 
 namespace {
-bool IsAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+// Printable ASCII: one character, one advance (a tab is wider).
+bool IsPlainAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
 }
 }  // namespace
 
@@ -157,7 +158,7 @@ void LogView::paintEvent(QPaintEvent*) {
       p.setPen(pal.color(QPalette::Text));
     }
     const std::string_view line = m_store.Line(static_cast<size_t>(i));
-    if (cols > 0 && IsAscii(line.substr(0, firstCol + cols))) {
+    if (cols > 0 && IsPlainAscii(line.substr(0, firstCol + cols))) {
       if (firstCol >= line.size()) continue;
       const std::string_view part = line.substr(firstCol, cols);
       p.drawText(QPointF(x + static_cast<qreal>(firstCol) * advance, y + ascent),

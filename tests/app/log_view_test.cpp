@@ -77,8 +77,11 @@ TEST(LogView, LongLinesScrolledSidewaysLookAsIfDrawnWhole) {
   view.show();
   std::string hex;
   for (int i = 0; i < 200; ++i) hex += "0123456789ABCDEF"[i % 16] + std::string("7 ");
-  const std::vector<std::string> lines = {"08.12.2026, 15:58:59: " + hex, "short", "",
+  const std::vector<std::string> lines = {"08.12.2026, 15:58:59: " + hex,
+                                          "short",
+                                          "",
                                           "Zähler " + hex,  // not ASCII: drawn whole
+                                          "tab\t" + hex,    // a tab is wider than a character
                                           hex.substr(0, 90)};
   for (const auto& l : lines) view.AppendLine(std::string_view(l));
   view.Flush();
