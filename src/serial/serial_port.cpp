@@ -516,7 +516,19 @@ void TCustomSerialPort::HandleDeviceLost() {
 }
 
 void TCustomSerialPort::HandleRxChar() {
-  const int count = InQueueCount();
+  int count = 0;
+  try {
+    count = InQueueCount();
+  } catch (const ESerialPortError&) {
+    // Pulled out between the event thread's look and this count: that is
+    // the device loss, not an error of the receive handler.
+    pollfd fd{m_fd.Get(), 0, 0};
+    if (::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      HandleDeviceLost();
+      return;
+    }
+    throw;
+  }
   if (count <= 0) return;
   // No listeners are ever linked, so the bytes stay queued for OnRxChar.
   if (!OnRxChar) return;
