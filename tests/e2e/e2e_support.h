@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -160,6 +161,73 @@ inline QStringList Q(const std::vector<std::string>& args) {
   QStringList out;
   for (const auto& a : args) out << QString::fromStdString(a);
   return out;
+}
+
+// The frames of a recorded line that a receive path must decode: whole
+// (0x68, L, L bytes, 0x16) and overlapping no damaged start. A damaged start
+// is a 0x68 outside the frames taken (noise, a frame whose end byte is
+// wrong): a receiver that meets it may hold it as a frame start up to its
+// end position. A taken frame that such a span reaches is left out, and so
+// are the start bytes inside it, which a receiver might meet as well.
+// Linear in the line's length per round, so a run of many thousand frames
+// is checked in moments.
+struct FrameSpan {
+  size_t first, last;  // offsets of the start and the end byte
+};
+
+// Every frame of a recorded line that went out whole, damaged neighbours or not.
+inline std::vector<FrameSpan> WholeFrameSpans(const std::string& line) {
+  const auto at = [&](size_t i) { return static_cast<std::uint8_t>(line[i]); };
+  std::vector<FrameSpan> frames;
+  for (size_t i = 0; i < line.size();) {
+    if (at(i) == 0x68 && i + 1 < line.size()) {
+      const size_t end = i + at(i + 1) + 2;
+      // A telegram of ours carries its C-field 0x44 and more than a header;
+      // the rare 0x68 .. 0x16 made of noise does not count as sent whole.
+      if (end < line.size() && at(end) == 0x16 && at(i + 1) >= 10 && at(i + 2) == 0x44) {
+        frames.push_back({i, end});
+        i = end + 1;
+        continue;
+      }
+    }
+    ++i;
+  }
+  return frames;
+}
+
+inline std::vector<std::string> CleanFrames(const std::string& line) {
+  using Span = FrameSpan;
+  const auto at = [&](size_t i) { return static_cast<std::uint8_t>(line[i]); };
+  const std::vector<Span> frames = WholeFrameSpans(line);
+  std::vector<bool> keep(frames.size(), true);
+  for (bool changed = true; changed;) {
+    changed = false;
+    std::vector<bool> trusted(line.size(), false);
+    for (size_t k = 0; k < frames.size(); ++k)
+      if (keep[k])
+        for (size_t i = frames[k].first; i <= frames[k].last; ++i) trusted[i] = true;
+    std::vector<Span> damage;  // in the order of their first byte
+    for (size_t i = 0; i + 1 < line.size(); ++i)
+      if (at(i) == 0x68 && !trusted[i]) damage.push_back({i, std::min(line.size() - 1, i + at(i + 1) + 2)});
+    // A frame is reached when a span starting at or before its last byte
+    // ends at or after its first: the furthest end of those spans tells.
+    size_t d = 0, reach = 0;
+    bool any = false;
+    for (size_t k = 0; k < frames.size(); ++k) {
+      for (; d < damage.size() && damage[d].first <= frames[k].last; ++d) {
+        reach = any ? std::max(reach, damage[d].last) : damage[d].last;
+        any = true;
+      }
+      if (keep[k] && any && reach >= frames[k].first) {
+        keep[k] = false;
+        changed = true;
+      }
+    }
+  }
+  std::vector<std::string> clean;
+  for (size_t k = 0; k < frames.size(); ++k)
+    if (keep[k]) clean.push_back(line.substr(frames[k].first, frames[k].last - frames[k].first + 1));
+  return clean;
 }
 
 }  // namespace e2e

@@ -30,64 +30,6 @@ using namespace e2e;
 const QString kCli = VELRPT_CLI;
 const QStringList kDecodeOptions = {"--now", "2026-12-07 09:07:05", "--accept-any-ci"};
 
-struct Span {
-  size_t first, last;
-};
-
-// The frames of a recorded line that the receive path must decode: whole
-// (0x68, L, L bytes, 0x16) and overlapping no damaged start. A damaged start
-// is a 0x68 outside the frames taken (noise, a frame whose end byte is
-// wrong): a receiver that meets it may hold it as a frame start up to its
-// end position. A taken frame that such a span reaches is left out, and so
-// are the start bytes inside it, which a receiver might meet as well.
-std::vector<std::string> CleanFrames(const std::string& line) {
-  const auto at = [&](size_t i) { return static_cast<std::uint8_t>(line[i]); };
-  std::vector<Span> frames;
-  for (size_t i = 0; i < line.size();) {
-    if (at(i) == 0x68 && i + 1 < line.size()) {
-      const size_t end = i + at(i + 1) + 2;
-      // A telegram of ours carries its C-field 0x44 and more than a header;
-      // the rare 0x68 .. 0x16 made of noise does not count as sent whole.
-      if (end < line.size() && at(end) == 0x16 && at(i + 1) >= 10 && at(i + 2) == 0x44) {
-        frames.push_back({i, end});
-        i = end + 1;
-        continue;
-      }
-    }
-    ++i;
-  }
-  std::vector<bool> inFrame(line.size(), false), frameStart(line.size(), false);
-  for (const Span& f : frames) {
-    frameStart[f.first] = true;
-    for (size_t i = f.first; i <= f.last; ++i) inFrame[i] = true;
-  }
-  std::vector<bool> keep(frames.size(), true);
-  for (bool changed = true; changed;) {
-    changed = false;
-    std::vector<Span> damage;
-    std::vector<bool> trusted(line.size(), false);
-    for (size_t k = 0; k < frames.size(); ++k)
-      if (keep[k])
-        for (size_t i = frames[k].first; i <= frames[k].last; ++i) trusted[i] = true;
-    for (size_t i = 0; i + 1 < line.size(); ++i)
-      if (at(i) == 0x68 && !trusted[i]) damage.push_back({i, std::min(line.size() - 1, i + at(i + 1) + 2)});
-    for (size_t k = 0; k < frames.size(); ++k) {
-      if (!keep[k]) continue;
-      for (const Span& d : damage) {
-        if (d.first <= frames[k].last && frames[k].first <= d.last) {
-          keep[k] = false;
-          changed = true;
-          break;
-        }
-      }
-    }
-  }
-  std::vector<std::string> clean;
-  for (size_t k = 0; k < frames.size(); ++k)
-    if (keep[k]) clean.push_back(line.substr(frames[k].first, frames[k].last - frames[k].first + 1));
-  return clean;
-}
-
 TEST(MonitorFaults, EveryCleanFrameIsDecodedExactlyOnce) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
