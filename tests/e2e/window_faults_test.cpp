@@ -33,6 +33,26 @@
 #include "sim_runner.h"
 #include "velrpt_application.h"
 
+// Qt's own libraries are not built with ThreadSanitizer: their locks (on
+// futexes) are invisible to it, so two threads posting events, or Qt Gui's
+// worker threads sharing memory, would look like races. What they do inside
+// Qt is left out; our own threads' accesses are still watched.
+#if defined(__SANITIZE_THREAD__)
+#define VELRPT_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VELRPT_TSAN 1
+#endif
+#endif
+#ifdef VELRPT_TSAN
+extern "C" const char* __tsan_default_suppressions() {
+  return "called_from_lib:libQt6Core.so.6\n"
+         "called_from_lib:libQt6Gui.so.6\n"
+         "called_from_lib:libQt6Widgets.so.6\n"
+         "called_from_lib:libglib-2.0.so.0\n";
+}
+#endif
+
 namespace {
 
 using namespace e2e;
@@ -110,18 +130,6 @@ size_t MissingOfLastFrame(const std::string& stream) {
   return i < stream.size() ? 2 : 0;  // only the start byte went out
 }
 
-// The whole frames of a clean stream that start at or after `from`, in order.
-std::vector<std::string> WholeFrames(const std::string& stream, size_t from = 0) {
-  std::vector<std::string> frames;
-  for (size_t i = 0; i + 1 < stream.size();) {
-    const size_t end = i + static_cast<std::uint8_t>(stream[i + 1]) + 3;
-    if (end > stream.size()) break;
-    if (i >= from) frames.push_back(stream.substr(i, end - i));
-    i = end;
-  }
-  return frames;
-}
-
 // How often the log shows the frame: its hex text ends a telegram line, or
 // stands alone under a wrong-CI notice.
 int TimesLogged(const QStringList& log, const std::string& frame) {
@@ -186,7 +194,8 @@ TEST(WindowFaults, DevicePulledOutMidFrameAndPutBack) {
 
   size_t cycleStart = 0;  // where this plug-in's bytes begin in the record
   // What went out before the port was opened (and its queue cleared) was
-  // never the window's to read.
+  // never the window's to read; the line may be read from inside a frame,
+  // whose torn rest can hide the frames after it (hence CleanFrames).
   size_t readFrom = ReadAll(o.recordPath).size();
   for (int cycle = 0; cycle < 2; ++cycle) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
@@ -194,7 +203,7 @@ TEST(WindowFaults, DevicePulledOutMidFrameAndPutBack) {
     ASSERT_TRUE(WaitUntil(
         [&] {
           const std::string line = ReadAll(o.recordPath).substr(cycleStart);
-          return WholeFrames(line, readFrom).size() >= 2 && MissingOfLastFrame(line) >= 40;
+          return CleanFrames(line.substr(readFrom)).size() >= 2 && MissingOfLastFrame(line) >= 40;
         },
         20000));
     simulator.Unplug();
@@ -208,7 +217,7 @@ TEST(WindowFaults, DevicePulledOutMidFrameAndPutBack) {
     EXPECT_EQ(form.StatusPanel(0), name + " is closed");
     EXPECT_EQ(openButton->text(), "Connect to port");
     // Every whole frame before the cut reached the log exactly once.
-    const auto before = WholeFrames(sent, readFrom);
+    const auto before = CleanFrames(sent.substr(readFrom));
     EXPECT_FALSE(before.empty());
     for (const std::string& f : before) EXPECT_EQ(TimesLogged(run.Log(), f), 1) << HexText(f);
 
@@ -230,7 +239,7 @@ TEST(WindowFaults, DevicePulledOutMidFrameAndPutBack) {
     // swallow the first frames of the new line.
     EXPECT_TRUE(WaitUntil(
         [&] {
-          const auto frames = WholeFrames(ReadAll(o.recordPath).substr(cycleStart), readFrom);
+          const auto frames = CleanFrames(ReadAll(o.recordPath).substr(cycleStart + readFrom));
           return frames.size() >= 2 && TimesLogged(run.Log(), frames[0]) == 1 &&
                  TimesLogged(run.Log(), frames[1]) == 1;
         },
