@@ -15,14 +15,7 @@ void TSerialBuffers::CopyFields(const TSerialBuffers& other) {
   m_xoffLimit = other.m_xoffLimit;
 }
 
-TSerialBuffers& TSerialBuffers::operator=(const TSerialBuffers& other) {
-  if (this == &other) return *this;
-  BeforeChange();
-  BeginUpdate();
-  CopyFields(other);
-  EndUpdate();
-  return *this;
-}
+TSerialBuffers& TSerialBuffers::operator=(const TSerialBuffers& other) { return AssignAll(*this, other); }
 
 void TSerialFlowControl::CopyFields(const TSerialFlowControl& other) {
   m_outCtsFlow = other.m_outCtsFlow;
@@ -35,14 +28,7 @@ void TSerialFlowControl::CopyFields(const TSerialFlowControl& other) {
   m_txContinueOnXoff = other.m_txContinueOnXoff;
 }
 
-TSerialFlowControl& TSerialFlowControl::operator=(const TSerialFlowControl& other) {
-  if (this == &other) return *this;
-  BeforeChange();
-  BeginUpdate();
-  CopyFields(other);
-  EndUpdate();
-  return *this;
-}
+TSerialFlowControl& TSerialFlowControl::operator=(const TSerialFlowControl& other) { return AssignAll(*this, other); }
 
 void TSerialEventChars::CopyFields(const TSerialEventChars& other) {
   m_xonChar = other.m_xonChar;
@@ -52,11 +38,4 @@ void TSerialEventChars::CopyFields(const TSerialEventChars& other) {
   m_eofChar = other.m_eofChar;
 }
 
-TSerialEventChars& TSerialEventChars::operator=(const TSerialEventChars& other) {
-  if (this == &other) return *this;
-  BeforeChange();
-  BeginUpdate();
-  CopyFields(other);
-  EndUpdate();
-  return *this;
-}
+TSerialEventChars& TSerialEventChars::operator=(const TSerialEventChars& other) { return AssignAll(*this, other); }

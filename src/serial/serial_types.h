@@ -152,6 +152,17 @@ class TSerialPersistent {
     if (m_beforeChange) m_beforeChange();
   }
 
+  // Assigning a whole sub-object copies every field and notifies once.
+  template <typename Derived>
+  static Derived& AssignAll(Derived& self, const Derived& other) {
+    if (&self == &other) return self;
+    self.BeforeChange();
+    self.BeginUpdate();
+    self.CopyFields(other);
+    self.EndUpdate();
+    return self;
+  }
+
  private:
   int m_updateCount = 0;
   ChangeCallback m_onChange;
@@ -182,6 +193,7 @@ class TSerialBuffers : public TSerialPersistent {
 
  private:
   static int Clamp(int value) { return value < 0 ? 0 : value; }
+  friend class TSerialPersistent;  // AssignAll
   void CopyFields(const TSerialBuffers& other);
 
   int m_readSize = 4096;
@@ -218,6 +230,7 @@ class TSerialFlowControl : public TSerialPersistent {
   void SetTxContinueOnXoff(bool value) { Set(m_txContinueOnXoff, value); }
 
  private:
+  friend class TSerialPersistent;  // AssignAll
   void CopyFields(const TSerialFlowControl& other);
 
   bool m_outCtsFlow = false;
@@ -250,6 +263,7 @@ class TSerialEventChars : public TSerialPersistent {
   void SetEofChar(uint8_t value) { Set(m_eofChar, value); }
 
  private:
+  friend class TSerialPersistent;  // AssignAll
   void CopyFields(const TSerialEventChars& other);
 
   uint8_t m_xonChar = 17;

@@ -4,6 +4,7 @@
 // Korvex and repeater on a real pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include "cli_port.h"
 #include "command_args.h"
 #include "e2e_support.h"
 #include "hex.h"
@@ -29,18 +30,6 @@ std::string Joined(const std::vector<std::string>& lines) {
   return out;
 }
 
-class LogView : public PortView {
- public:
-  explicit LogView(LogSink& log) : m_log(log) {}
-  void AppendLog(const std::string& line) override { m_log.AppendLine(line); }
-  void SetStatusText(const std::string&) override {}
-  void SetPortControlsEnabled(bool) override {}
-  void SetConnectCaption(const std::string&) override {}
-
- private:
-  LogSink& m_log;
-};
-
 // The window's Comm1, its port connection, its commands and its receive
 // path, with Memo_log as one list of lines.
 struct WindowPath {
@@ -64,7 +53,7 @@ struct WindowPath {
       log, table, time, [this](std::string_view frame) { DecodeRepeaterAnswer(frame, log, time); },
       [](const std::string&) {}, [](int) {}}};
   TSerialPort comm;
-  LogView view{log};
+  LogPortView view{log};
   PortConnection connection{comm, [this] { return PortSettings{portPath, "19200", "None"}; }, view};
   SerialCommandPort<TSerialPort> serial{comm};
   CommandState state;
