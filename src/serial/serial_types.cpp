@@ -28,7 +28,9 @@ void TSerialFlowControl::CopyFields(const TSerialFlowControl& other) {
   m_txContinueOnXoff = other.m_txContinueOnXoff;
 }
 
-TSerialFlowControl& TSerialFlowControl::operator=(const TSerialFlowControl& other) { return AssignAll(*this, other); }
+TSerialFlowControl& TSerialFlowControl::operator=(const TSerialFlowControl& other) {
+  return AssignAll(*this, other);
+}
 
 void TSerialEventChars::CopyFields(const TSerialEventChars& other) {
   m_xonChar = other.m_xonChar;
@@ -38,4 +40,6 @@ void TSerialEventChars::CopyFields(const TSerialEventChars& other) {
   m_eofChar = other.m_eofChar;
 }
 
-TSerialEventChars& TSerialEventChars::operator=(const TSerialEventChars& other) { return AssignAll(*this, other); }
+TSerialEventChars& TSerialEventChars::operator=(const TSerialEventChars& other) {
+  return AssignAll(*this, other);
+}
