@@ -1,16 +1,16 @@
 #!/usr/bin/env python3
-"""Seed files for the fuzz targets from the shared reference telegrams and
-the repository's test data: python3 make-fuzz-seeds.py SHARED_DATA TEST_DATA OUT"""
+"""Seed files for the fuzz targets from the repository's test data (the
+reference telegrams included): python3 make-fuzz-seeds.py TEST_DATA OUT"""
 import os, sys
 
-shared, testdata, out = sys.argv[1:4]
+testdata, out = sys.argv[1:3]
 def put(kind, name, data):
     d = os.path.join(out, kind)
     os.makedirs(d, exist_ok=True)
     with open(os.path.join(d, name), "wb") as fh:
         fh.write(data)
 
-ref = os.path.join(shared, "reference_telegrams.tsv")
+ref = os.path.join(testdata, "reference_telegrams.tsv")
 if os.path.exists(ref):
     for n, line in enumerate(open(ref, encoding="utf-8")):
         if line.startswith("#") or line.startswith("telegram\t"):

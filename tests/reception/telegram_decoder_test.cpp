@@ -190,7 +190,7 @@ TEST(TelegramDecoder, ChartBarsFromTheTable) {
 
 // The public reference telegrams decode to the facts recorded with them.
 TEST(TelegramDecoder, ReferenceTelegrams) {
-  std::ifstream in(VELRPT_SOURCE_DIR "/../shared/data/reference_telegrams.tsv");
+  std::ifstream in(VELRPT_SOURCE_DIR "/tests/data/reference_telegrams.tsv");
   ASSERT_TRUE(in) << "reference telegrams not found";
   std::string line;
   int checked = 0, rows = 0;
