@@ -10,6 +10,7 @@
 #include "command_args.h"
 #include "command_frame.h"
 #include "decode_session.h"
+#include "option_range.h"
 #include "repeater_commands.h"
 
 namespace {
@@ -73,9 +74,11 @@ int RunFrame(const CliArgs& args) {
     } else if (a == "--version") {
       if (!value(controls.version)) return CliError("--version needs a text");
     } else if (a == "--access") {
-      const std::optional<int> n = value(text) ? ParseDecimal(text) : std::nullopt;
-      if (!n || *n < 0 || *n > 255) return CliError("--access needs a number from 0 to 255");
-      access = *n;
+      if (!value(text)) return CliError("option --access needs a value");
+      std::string error;
+      const std::optional<long long> n = ParseIntOption(a, text, 0, 255, error);
+      if (!n) return CliError(error);
+      access = static_cast<int>(*n);
     } else if (a == "--now") {
       LocalTime t;
       if (!value(text) || !ParseLocalTime(text, t)) return CliError("--now needs \"YYYY-MM-DD hh:mm\"");

@@ -5,11 +5,13 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "cli_commands.h"
 #include "cli_port.h"
 #include "decode_session.h"
+#include "option_range.h"
 #include "port_connection.h"
 #include "serial_port.h"
 #include "sim_runner.h"
@@ -27,6 +29,13 @@ const char* MonitorHelp() {
   return text.c_str();
 }
 
+namespace {
+
+// The most whole seconds a QTimer takes in milliseconds.
+constexpr double kMaxSeconds = 2'147'483;
+
+}  // namespace
+
 int RunMonitor(const CliArgs& args) {
   DecodeSessionOptions options;
   PortOptions port;
@@ -40,11 +49,10 @@ int RunMonitor(const CliArgs& args) {
     const std::string& a = args[i];
     if (a != "--seconds") return CliError("unknown option '" + a + "'");
     if (i + 1 >= args.size()) return CliError("option " + a + " needs a value");
-    const std::string& value = args[++i];
-    char* end = nullptr;
-    seconds = std::strtod(value.c_str(), &end);
-    if (value.empty() || *end != '\0' || !(seconds >= 0))
-      return CliError("--seconds needs a number, not '" + value + "'");
+    // The timer below counts milliseconds in an int.
+    const std::optional<double> s = ParseRealOption(a, args[++i], 0, kMaxSeconds, error);
+    if (!s) return CliError(error);
+    seconds = *s;
   }
   if (const std::string error = CheckPortChoice(port); !error.empty()) return CliError(error);
 

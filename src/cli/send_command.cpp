@@ -14,6 +14,7 @@
 #include "cli_port.h"
 #include "command_args.h"
 #include "decode_session.h"
+#include "option_range.h"
 #include "port_connection.h"
 #include "repeater_commands.h"
 #include "serial_command_port.h"
@@ -69,11 +70,10 @@ std::string ParseSendOptions(const CliArgs& args, bool commandOptions, SendOptio
     } else if (commandOptions && a == "--version") {
       o.controls.version = args[++i];
     } else if (commandOptions && a == "--listen") {
-      const std::string& value = args[++i];
-      char* end = nullptr;
-      o.listenSeconds = std::strtod(value.c_str(), &end);
-      if (value.empty() || *end != '\0' || !(o.listenSeconds >= 0) || o.listenSeconds > 86400)
-        return "--listen needs a number of seconds, not '" + value + "'";
+      std::string error;
+      const std::optional<double> s = ParseRealOption(a, args[++i], 0, 86400, error);
+      if (!s) return error;
+      o.listenSeconds = *s;
     } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
       return "unknown option '" + a + "'";
     } else if (commandOptions) {

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <string>
 
+#include "option_range.h"
 #include "sim_runner.h"
 
 namespace {
@@ -32,23 +33,6 @@ const char kUsage[] =
     "SIGUSR1 pulls the device out (the pseudo-terminal closes, the link goes),\n"
     "SIGUSR2 puts it back on a new pseudo-terminal, announced by another PTY line.\n";
 
-bool ParseLong(const char* text, long long lo, long long hi, long long& out) {
-  char* end = nullptr;
-  errno = 0;
-  const long long v = std::strtoll(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi) return false;
-  out = v;
-  return true;
-}
-
-bool ParseProbability(const char* text, double& out) {
-  char* end = nullptr;
-  const double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !(v >= 0 && v <= 1)) return false;
-  out = v;
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,27 +46,33 @@ int main(int argc, char** argv) {
       }
       return argv[++i];
     };
-    long long n = 0;
-    bool ok = true;
+    std::string error;
+    // Each numeric option with its range; the value is used only when in range.
+    const auto whole = [&](long long lo, long long hi) {
+      return ParseIntOption(a, value(), lo, hi, error).value_or(0);
+    };
+    const auto real = [&](double lo, double hi) {
+      return ParseRealOption(a, value(), lo, hi, error).value_or(0);
+    };
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
       return 0;
     } else if (a == "--repeater-id") {
       o.repeaterId = value();
     } else if (a == "--meters") {
-      ok = ParseLong(value(), 0, 200, n), o.meters = static_cast<int>(n);
+      o.meters = static_cast<int>(whole(0, 200));
     } else if (a == "--interval") {
-      ok = ParseLong(value(), 0, 3'600'000, n), o.intervalMs = static_cast<int>(n);
+      o.intervalMs = static_cast<int>(whole(0, 3'600'000));
     } else if (a == "--seed") {
-      ok = ParseLong(value(), 0, INT64_MAX, n), o.seed = static_cast<std::uint64_t>(n);
+      o.seed = static_cast<std::uint64_t>(whole(0, INT64_MAX));
     } else if (a == "--baud") {
-      ok = ParseLong(value(), 0, 4'000'000, n), o.baud = static_cast<int>(n);
+      o.baud = static_cast<int>(whole(0, 4'000'000));
     } else if (a == "--count") {
-      ok = ParseLong(value(), 0, INT64_MAX, n), o.count = n;
+      o.count = whole(0, INT64_MAX);
     } else if (a == "--noise") {
-      ok = ParseProbability(value(), o.noise);
+      o.noise = real(0, 1);
     } else if (a == "--bad-frames") {
-      ok = ParseProbability(value(), o.badFrames);
+      o.badFrames = real(0, 1);
     } else if (a == "--chunks") {
       o.chunks = true;
     } else if (a == "--record") {
@@ -95,9 +85,9 @@ int main(int argc, char** argv) {
       std::cerr << "velrpt-sim: unknown option " << a << "\n" << kUsage;
       return 2;
     }
-    if (!ok) {
-      std::cerr << "velrpt-sim: bad value for " << a << ": " << argv[i] << "\n";
-      return 2;
+    if (!error.empty()) {
+      std::cerr << "velrpt-sim: " << error << "\n";
+      return kBadOptionStatus;
     }
   }
   o.log = [](const std::string& line) {
