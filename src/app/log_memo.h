@@ -1,8 +1,12 @@
 #pragma once
 // Memo_log, the log window: a LogView that starts with one empty line, as
-// the operators' saved logs always have.
+// the operators' saved logs always have, and saves itself to a file
+// ("Save log file").
 
 #include "log_view.h"
+
+class ErrorLogs;
+class Prompts;
 
 class LogMemo : public LogView {
   Q_OBJECT
@@ -12,4 +16,11 @@ class LogMemo : public LogView {
     LogView::AppendLine(std::string_view());
     Flush();
   }
+
+  // Asks for a file name and writes every line, CR LF after each. Failures
+  // are shown through `prompts` and recorded in `logs`.
+  void SaveToFile(Prompts& prompts, ErrorLogs& logs) const;
 };
+
+// The log window as the main window shows it: named, in a fixed-pitch font.
+LogMemo* MakeLogWindow(QWidget* parent);

@@ -1,10 +1,13 @@
 #pragma once
-// TForm1, the main window: the selected repeater, the repeater parameter
-// controls, the meter ID list, the telegram table, the log window, the
-// signal chart and the status bar. The window only reads its controls into
-// snapshots and shows results; the logic lives in the libraries.
+// TForm1, the main window. It is made of panels, each a class of its own:
+// the command strip (CommandStrip), "Setting parameters" (ParameterGroup),
+// the meter ID list (MeterIdList), the telegram table (TelegramTablePanel),
+// the log window (LogMemo), the signal chart (SignalChartView) and the status
+// bar with the clock (StatusBarClock). The window creates and lays them out
+// and wires them to the libraries; the members below name the panels'
+// controls as the operators' documents name them. The window only reads its
+// controls into snapshots and shows results; the logic lives in the libraries.
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -23,6 +26,8 @@
 #include "receive_handler.h"
 #include "serial_port.h"
 #include "settings_store.h"
+#include "signal_chart_view.h"
+#include "status_bar_clock.h"
 #include "string_grid.h"
 
 class QAction;
@@ -38,15 +43,14 @@ class QTabWidget;
 class QTableView;
 class QTimer;
 class QWidget;
-class QChart;
 class QChartView;
 class QBarSeries;
-class QBarSet;
-class QBarCategoryAxis;
-class QValueAxis;
+class CommandStrip;
 class LogMemo;
+class MeterIdList;
+class ParameterGroup;
 class RepeaterCommands;
-class StringGridModel;
+class TelegramTablePanel;
 class TForm4;
 class TSettings;
 class UpDown;
@@ -102,10 +106,10 @@ class TForm1 : public QMainWindow, private PortView {
   bool PortOpen() const;
 
   // --- state other parts read -------------------------------------------
-  StringGrid& Table() { return m_table; }
-  StringGrid& MeterList() { return m_meterList; }
-  int SelectedRow() const { return m_selectedRow; }
-  int SelectedCol() const { return m_selectedCol; }
+  StringGrid& Table();
+  StringGrid& MeterList();
+  int SelectedRow() const;
+  int SelectedCol() const;
   TForm4* AboutWindow() const { return m_about; }
   DecodeOptions DecodeSnapshot() const;
   CommandControls CommandSnapshot() const;
@@ -238,18 +242,11 @@ class TForm1 : public QMainWindow, private PortView {
   void showEvent(QShowEvent* event) override;
 
  private:
-  void BuildTopStrip(QWidget* parent, class QVBoxLayout* layout);
   void BuildPage();
-  void BuildGroupBox();
   void BuildBottom(QWidget* parent, class QVBoxLayout* layout);
-  void BuildChart();
   void BuildMenus();
-  void BuildPopupGrid();
-  // After Delete, Clear or an import: the chart follows the table, and the
-  // operator's row stays selected (the last row when it is gone).
-  void TableChanged();
-  void BuildStatusBar();
-  void InstallKeyFilters();
+  // The controls of the panels under the names the window always had.
+  void AdoptControls();
   void FormShow();
   // PortView: what the port connection shows.
   void AppendLog(const std::string& line) override;
@@ -263,29 +260,20 @@ class TForm1 : public QMainWindow, private PortView {
   FormEnv m_env;
   std::unique_ptr<TimeTexts> m_times;
   std::unique_ptr<ErrorLogs> m_logs;
-  StringGrid m_table;
-  StringGrid m_meterList;
-  StringGridModel* m_tableModel = nullptr;
-  StringGridModel* m_meterModel = nullptr;
+  CommandStrip* m_strip = nullptr;
+  ParameterGroup* m_group = nullptr;
+  MeterIdList* m_meterPanel = nullptr;
+  TelegramTablePanel* m_tablePanel = nullptr;
+  SignalChartView* m_chart = nullptr;
+  StatusBarClock* m_statusBar = nullptr;
   std::unique_ptr<ReceiveHandler> m_receiver;
   CommandState m_commandState;
   std::unique_ptr<RepeaterCommands> m_commands;
   std::unique_ptr<PortConnection> m_connection;
   std::unique_ptr<CommandPort> m_commPort;
   TSettings* m_settingsForm = nullptr;
-  int m_selectedRow = 1;
-  int m_selectedCol = 0;
   bool m_shown = false;
-  bool m_chartDirty = false;   // rows written since the chart was last drawn
-  QElapsedTimer m_chartDrawn;  // since the chart was last drawn
-  QTimer* m_chartTimer = nullptr;
 
-  QLabel* m_panels[3] = {};
-  QChart* m_chart = nullptr;
-  QBarSet* m_barSet = nullptr;
-  QBarCategoryAxis* m_axisX = nullptr;
-  QValueAxis* m_axisY = nullptr;
-  QStringList m_chartLabels;  // the bottom axis' categories as last set
   TForm4* m_about = nullptr;
   QWidget* m_settingsWindow = nullptr;
 
@@ -296,14 +284,3 @@ class TForm1 : public QMainWindow, private PortView {
   ReceiveHandler::ReadFn m_read;
   std::function<bool(const QUrl&)> m_openUrl;
 };
-
-// The texts of one clock tick: status bar panel 2 and Label_datetime.
-struct ClockTexts {
-  QString statusPanel;
-  QString label;
-};
-ClockTexts MakeClockTexts(const TimeTexts& times);
-
-// Category labels for the chart's bottom axis: the axis drops empty and
-// repeated names, so those are made distinct with invisible characters.
-QStringList ChartCategories(const QStringList& labels);

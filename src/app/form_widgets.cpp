@@ -1,0 +1,64 @@
+#include "form_widgets.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QTableView>
+
+QFont ControlFont() {
+  QFont f(
+      QStringList{QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+  f.setPointSize(10);
+  return f;
+}
+
+QFont BmtFont() {
+  QFont f(QStringList{QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")});
+  f.setPointSize(10);
+  return f;
+}
+
+QFont GridFont() {
+  QFont f(QStringList{QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+  f.setPointSize(8);
+  return f;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
+  auto* label = Named(new QLabel(text, parent), name);
+  label->setFont(ControlFont());
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) {
+  auto* button = Named(new QPushButton(text, parent), name);
+  button->setFont(ControlFont());
+  return button;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& text) {
+  auto* check = Named(new QCheckBox(text, parent), name);
+  check->setFont(ControlFont());
+  return check;
+}
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text, int maxLength, int width) {
+  auto* edit = Named(new QLineEdit(text, parent), name);
+  if (maxLength > 0) edit->setMaxLength(maxLength);
+  if (width > 0) edit->setFixedWidth(width);
+  return edit;
+}
+
+void SetupGridView(QTableView* view, int rowHeight) {
+  view->setFont(GridFont());
+  view->horizontalHeader()->setFont(GridFont());
+  view->verticalHeader()->hide();
+  view->verticalHeader()->setDefaultSectionSize(rowHeight);
+  view->verticalHeader()->setMinimumSectionSize(rowHeight);
+  view->horizontalHeader()->setHighlightSections(false);
+  view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  view->setWordWrap(false);
+}

@@ -1,0 +1,49 @@
+#include "log_memo.h"
+
+#include <optional>
+#include <string>
+
+#include "error_log.h"
+#include "prompts.h"
+#include "text_files.h"
+
+namespace {
+const char kLogFileErrorCaption[] = "File Error";
+const char kLogFileError[] = "Error saving log file!\nContact administrator!";
+}  // namespace
+
+LogMemo* MakeLogWindow(QWidget* parent) {
+  auto* memo = new LogMemo(parent);
+  memo->setObjectName(QStringLiteral("Memo_log"));
+  QFont mono(QStringList{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
+  mono.setPointSize(9);
+  memo->setFont(mono);
+  return memo;
+}
+
+void LogMemo::SaveToFile(Prompts& prompts, ErrorLogs& logs) const {
+  const Prompts::FileDialog dialog{"Save log data", "general_log.txt", "TXT|*.txt|CSV|*.csv", "csv",
+                                   logs.LogFolder()};
+  std::optional<std::string> fileName;
+  try {
+    fileName = prompts.SaveFile(dialog);
+  } catch (const Prompts::DialogError& e) {
+    // What the application reports for any failure nothing else handles.
+    prompts.Message("VelRpt", e.what(), Prompts::Icon::Error);
+    return;
+  }
+  if (!fileName || fileName->empty()) return;
+
+  const LogStore& lines = Store();
+  std::string content;
+  for (size_t i = 0; i < lines.Count(); ++i) {
+    content += lines.Line(i);
+    content += "\r\n";
+  }
+  std::string error;
+  if (!ReplaceFile(*fileName, content, error)) {
+    prompts.Message(kLogFileErrorCaption, kLogFileError, Prompts::Icon::Warning);
+    logs.WriteErrorLog(ErrorLogs::kLogSaveFailed);
+    logs.WriteDetailedLog(error);
+  }
+}

@@ -1,0 +1,56 @@
+#pragma once
+// Chart_db, "Signal Strength in dBm": one red bar per row of the telegram
+// table. Redrawing lays out every bar again, which with a thousand meters
+// costs more than decoding the telegrams, so the receive path marks the
+// chart stale and the chart draws at the end of a receive event, at line
+// rate no more often than every 100 ms (a timer draws what came meanwhile).
+
+#include <QChartView>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <functional>
+#include <string>
+
+#include "string_grid.h"
+
+class QBarCategoryAxis;
+class QBarSeries;
+class QBarSet;
+class QChart;
+class QTimer;
+class QValueAxis;
+
+class SignalChartView : public QChartView {
+  Q_OBJECT
+
+ public:
+  // `table` is read at every draw; `error` gets the line for the log window
+  // when a draw fails.
+  SignalChartView(const StringGrid& table, std::function<void(const std::string&)> error,
+                  QWidget* parent = nullptr);
+
+  QBarSeries* Series() const { return m_series; }
+  // The bars from `column` of the table, now.
+  void Draw(int column);
+  // A row was written: the chart is stale.
+  void MarkStale() { m_stale = true; }
+  // End of a receive event: draw when stale, at most every 100 ms.
+  void ReceiveEventDone();
+
+ private:
+  const StringGrid& m_table;
+  std::function<void(const std::string&)> m_error;
+  QChart* m_chart = nullptr;
+  QBarSeries* m_series = nullptr;
+  QBarSet* m_barSet = nullptr;
+  QBarCategoryAxis* m_axisX = nullptr;
+  QValueAxis* m_axisY = nullptr;
+  QStringList m_labels;   // the bottom axis' categories as last set
+  bool m_stale = false;   // rows written since the chart was last drawn
+  QElapsedTimer m_drawn;  // since the chart was last drawn
+  QTimer* m_timer = nullptr;
+};
+
+// Category labels for the chart's bottom axis: the axis drops empty and
+// repeated names, so those are made distinct with invisible characters.
+QStringList ChartCategories(const QStringList& labels);

@@ -1,0 +1,69 @@
+#pragma once
+// The right column of the page: the telegram table (Grid_values), the
+// "Do not add new" box and the "Export to csv" and "Clear" buttons. It owns
+// the table and the operator's selected row and column.
+
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "grid_files.h"
+#include "string_grid.h"
+
+class ErrorLogs;
+class Prompts;
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTableView;
+class StringGridModel;
+
+// What the table's file commands need from the window.
+struct TableFileEnv {
+  Prompts* prompts = nullptr;
+  ErrorLogs* logs = nullptr;
+  SeparatorSource separator;
+  std::function<void(std::string_view line)> log;  // the log window
+};
+
+class TelegramTablePanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  TelegramTablePanel(TableFileEnv env, QWidget* parent = nullptr);
+  ~TelegramTablePanel() override;
+
+  StringGrid& Table() { return m_table; }
+  const StringGrid& Table() const { return m_table; }
+  int SelectedRow() const { return m_selectedRow; }
+  int SelectedCol() const { return m_selectedCol; }
+
+  void SelectCell(int col, int row);
+  // True when the key was a command of the table (Ctrl+C, Delete).
+  bool KeyDown(int key, Qt::KeyboardModifiers shift);
+  void Clear();       // "Clear"
+  void Export();      // "Export to csv"
+  void ImportFile();  // "Import from file" of the meter ID list's menu
+
+  QLabel* Label8;
+  QCheckBox* Check_noNew;
+  QTableView* Grid_values;
+  QPushButton* BitBtn7;
+  QPushButton* BitBtn6;
+
+ signals:
+  // Rows went away or came from a file: the chart follows the table.
+  void Changed();
+
+ private:
+  // After Delete, Clear or an import the operator's row stays selected
+  // (the last row when it is gone).
+  void TableChanged();
+
+  TableFileEnv m_env;
+  StringGrid m_table;
+  StringGridModel* m_model = nullptr;
+  int m_selectedRow = 1;
+  int m_selectedCol = 0;
+};
