@@ -22,7 +22,7 @@ class Clock {
   virtual LocalTime Now() const = 0;
 };
 
-// The PC's local time.
+// The PC's local time. The time zone is looked at once per second, not per call.
 class SystemClock : public Clock {
  public:
   LocalTime Now() const override;

@@ -78,7 +78,7 @@ std::string MeterIdText(std::string_view frame) {
 }
 
 void DecodeTelegram(std::string_view frame, const DecodeOptions& options, TelegramContext& ctx) {
-  const LocalTime now = ctx.time.Now();
+  const LocalTime now = ctx.eventTime ? *ctx.eventTime : ctx.time.Now();
   std::string hex = HexText(frame);
 
   const bool hasCI = HasField(frame, 11);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -69,6 +70,9 @@ struct TelegramContext {
   // A table row was written: the chart is rebuilt from the table.
   std::function<void(int row)> rowWritten;
   MeterRowIndex* index = nullptr;  // optional
+  // The time of the receive event being decoded: every frame of one event
+  // has the same, and the clock is read once per event. Empty: read it per frame.
+  std::optional<LocalTime> eventTime = std::nullopt;
 };
 
 // The CI values accepted when "Discard if wrong CI" is on.

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <chrono>
+#include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 #include "decoder_fixture.h"
 
@@ -49,8 +53,8 @@ TEST(ReceiveHandler, AnErrorIsLoggedAndTheBufferEmptied) {
   EXPECT_EQ(handler.Assembler().Buffered(), 0u);
   EXPECT_EQ(handler.Stats().decodeErrors, 1u);
   // The read failing is caught the same way.
-  handler.ReceiveEvent(10, [](char*, int) -> int { throw std::runtime_error("Read error (5), I/O error"); },
-                       f.options);
+  handler.ReceiveEvent(
+      10, [](char*, int) -> int { throw std::runtime_error("Read error (5), I/O error"); }, f.options);
   EXPECT_EQ(f.log.lines.back(), "Exception receiving - Read error (5), I/O error");
   // Reception carries on with the next event.
   handler.ReceiveBytes(meter, f.options);
@@ -81,6 +85,88 @@ TEST(LocalFormats, FixedPatternsLocalesAndParsing) {
   EXPECT_EQ(parsed, t);
   EXPECT_TRUE(ParseLocalTime("2026-12-07 09:07", parsed));
   EXPECT_EQ(parsed.second, 0);
-  for (const char* bad : {"2026-13-07 09:07:05", "2026-12-07", "2026-12-07 09:07:05x", "yesterday", "2026-02-30 00:00"})
+  for (const char* bad :
+       {"2026-13-07 09:07:05", "2026-12-07", "2026-12-07 09:07:05x", "yesterday", "2026-02-30 00:00"})
     EXPECT_FALSE(ParseLocalTime(bad, parsed)) << bad;
+}
+
+namespace {
+// Each reading is one second later than the last.
+class CountingClock : public Clock {
+ public:
+  LocalTime Now() const override {
+    LocalTime t{2026, 12, 8, 9, 0, 0};
+    t.second = reads++ % 60;
+    return t;
+  }
+  mutable int reads = 0;
+};
+}  // namespace
+
+TEST(ReceiveHandler, ReadsTheClockOncePerReceiveEvent) {
+  DecoderFixture f;
+  CountingClock clock;
+  TimeTexts time(clock, f.formats);
+  TelegramContext ctx{f.log, f.table, time, {}, {}, {}};
+  ReceiveHandler handler(std::move(ctx));
+  Bytes event;
+  for (const char* id : {"00000001", "00000002", "00000003"})
+    event += WrapFrame(MeterTelegram(id, 0x7A, 0x01), 0x80);
+  handler.ReceiveBytes(event, f.options);
+  size_t pos = 0;
+  handler.ReceiveEvent(
+      static_cast<int>(event.size()),
+      [&](char* dest, int max) {
+        const int n = std::min<int>({max, 40, static_cast<int>(event.size() - pos)});  // several reads
+        std::copy_n(event.data() + pos, n, dest);
+        pos += static_cast<size_t>(n);
+        return n;
+      },
+      f.options);
+  EXPECT_EQ(clock.reads, 2);
+  ASSERT_EQ(f.log.lines.size(), 6u);
+  for (size_t i = 0; i < 6; ++i)
+    EXPECT_EQ(f.log.lines[i].substr(0, 22), i < 3 ? "08.12.2026, 09:00:00: " : "08.12.2026, 09:00:01: ") << i;
+  EXPECT_EQ(f.table.Cell(kColTime, 3), "09:00:01");
+  // Outside a receive event each decoded frame reads the clock itself.
+  TelegramContext direct{f.log, f.table, time, {}, {}, {}};
+  DecodeTelegram(WrapFrame(MeterTelegram("00000004", 0x7A, 0x01), 0x80), f.options, direct);
+  EXPECT_EQ(clock.reads, 3);
+}
+
+// The zone is looked at once a second, yet a change of it shows within a
+// second or two, and the time agrees with Qt's.
+TEST(SystemClock, AgreesWithQtAndFollowsAChangeOfTimeZone) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  auto minutesOfDay = [](const LocalTime& t) { return t.hour * 60 + t.minute; };
+  auto utcMinutes = [] {
+    const QTime u = QDateTime::currentDateTimeUtc().time();
+    return u.hour() * 60 + u.minute();
+  };
+  auto waitForOffset = [&](int offset) {
+    SystemClock clock;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until) {
+      const int diff = ((minutesOfDay(clock.Now()) - utcMinutes()) % 1440 + 1440) % 1440;
+      if (diff == offset) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  };
+  setenv("TZ", "UTC0", 1);
+  EXPECT_TRUE(waitForOffset(0));
+  setenv("TZ", "<+0530>-5:30", 1);
+  EXPECT_TRUE(waitForOffset(330));
+  const LocalTime mine = SystemClock().Now();
+  const QDateTime qt = QDateTime::currentDateTime();
+  EXPECT_LE(
+      std::abs(QDateTime(QDate(mine.year, mine.month, mine.day), QTime(mine.hour, mine.minute, mine.second))
+                   .secsTo(qt)),
+      2);
+  if (old)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
+  tzset();
 }
