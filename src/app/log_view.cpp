@@ -14,8 +14,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 
-LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent) {
+LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent), m_refreshTimer(new QTimer(this)) {
+  m_refreshTimer->setSingleShot(true);
+  m_refreshTimer->setTimerType(Qt::PreciseTimer);
+  connect(m_refreshTimer, &QTimer::timeout, this, &LogView::Flush);
   setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -80,11 +84,17 @@ void LogView::CopySelection() const {
 void LogView::ScheduleRefresh() {
   if (m_refreshQueued) return;
   m_refreshQueued = true;
-  QMetaObject::invokeMethod(this, &LogView::Flush, Qt::QueuedConnection);
+  const qint64 since = m_flushed.isValid() ? m_flushed.elapsed() : kRefreshIntervalMs;
+  if (since >= kRefreshIntervalMs)
+    QMetaObject::invokeMethod(this, &LogView::Flush, Qt::QueuedConnection);
+  else
+    m_refreshTimer->start(static_cast<int>(kRefreshIntervalMs - since));
 }
 
 void LogView::Flush() {
+  m_refreshTimer->stop();
   m_refreshQueued = false;
+  m_flushed.start();
   m_shown = LineCount();
   const bool follow = m_follow;
   UpdateScrollBars();

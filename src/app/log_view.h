@@ -1,17 +1,20 @@
 #pragma once
 // The log window: a read-only list of text lines that paints only the lines
 // in view. It holds hundreds of thousands of lines in little memory
-// (LogStore) and repaints at most once per turn of the event loop, however
-// many lines arrive. Lines can be selected with the mouse or the keyboard and
-// copied.
+// (LogStore) and shows new lines at most once per turn of the event loop and
+// at most every kRefreshIntervalMs, however many lines arrive. Lines can be selected with the mouse or the
+// keyboard and copied.
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <string_view>
 
 #include "log_sink.h"
 #include "log_store.h"
+
+class QTimer;
 
 class LogView : public QAbstractScrollArea, public LogSink {
   Q_OBJECT
@@ -28,7 +31,11 @@ class LogView : public QAbstractScrollArea, public LogSink {
   QString Line(int index) const;
   QStringList Lines() const;
   const LogStore& Store() const { return m_store; }
-  // Lines added but not yet shown (they are, at the next event-loop turn).
+  // At most about 60 refreshes a second: painting is what the window costs
+  // at line rate, and no one reads faster.
+  static constexpr int kRefreshIntervalMs = 16;
+
+  // Lines added but not yet shown (they are within kRefreshIntervalMs).
   int PendingCount() const { return LineCount() - m_shown; }
 
   // Selected lines, first to last (both -1 when nothing is selected).
@@ -64,6 +71,8 @@ class LogView : public QAbstractScrollArea, public LogSink {
 
   LogStore m_store;
   bool m_refreshQueued = false;
+  QTimer* m_refreshTimer;
+  QElapsedTimer m_flushed;  // since the last refresh
   int m_shown = 0;
   bool m_follow = true;  // keep the newest line in view
   int m_anchor = -1;

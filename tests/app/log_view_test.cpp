@@ -4,10 +4,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 TEST(LogStore, KeepsEveryLineCompactly) {
   LogStore store;
@@ -104,4 +106,36 @@ TEST(LogView, LongLinesScrolledSidewaysLookAsIfDrawnWhole) {
     p.end();
     EXPECT_TRUE(got == want);
   }
+}
+
+// Lines arriving on every turn of the event loop are shown at most once
+// per refresh interval, and the newest line stays in view throughout.
+TEST(LogView, ShowsAStreamOfLinesAtMostSixtyTimesASecondFollowingTheEnd) {
+  LogView view;
+  view.resize(400, 200);
+  view.show();
+  int refreshes = 0;
+  bool followed = true;
+  QObject::connect(&view, &LogView::LinesShown, &view, [&](int count) {
+    ++refreshes;
+    followed = followed && count == view.LineCount() &&
+               view.verticalScrollBar()->value() == view.verticalScrollBar()->maximum();
+  });
+  QElapsedTimer clock;
+  clock.start();
+  int appended = 0;
+  QTimer feed;
+  QObject::connect(&feed, &QTimer::timeout, &view, [&] {
+    for (int i = 0; i < 5; ++i) view.AppendLine("line " + std::to_string(appended++));
+  });
+  feed.start(0);
+  QTest::qWait(400);
+  feed.stop();
+  const qint64 elapsed = clock.elapsed();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view.PendingCount() == 0; }, 5000));
+  EXPECT_GT(appended, 100);
+  EXPECT_GE(refreshes, 1);
+  EXPECT_LE(refreshes, elapsed / LogView::kRefreshIntervalMs + 2);
+  EXPECT_TRUE(followed);
+  EXPECT_EQ(view.Line(view.LineCount() - 1), QString::fromStdString("line " + std::to_string(appended - 1)));
 }
