@@ -10,47 +10,8 @@
 
 #include "cli_commands.h"
 #include "decode_session.h"
-
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-
-// Hexadecimal text to bytes, across reads: a pair may be split between two.
-class HexReader {
- public:
-  // False on a character that is neither a hex digit nor white space, or a
-  // pair split by white space.
-  bool Convert(std::string_view text, std::string& out) {
-    for (char c : text) {
-      if (IsBlank(c)) {
-        if (m_pending >= 0) return false;
-        continue;
-      }
-      const int d = HexDigit(c);
-      if (d < 0) return false;
-      if (m_pending < 0) {
-        m_pending = d;
-      } else {
-        out.push_back(static_cast<char>(m_pending * 16 + d));
-        m_pending = -1;
-      }
-    }
-    return true;
-  }
-  bool Complete() const { return m_pending < 0; }
-
- private:
-  int m_pending = -1;
-};
-
-}  // namespace
+#include "hex_reader.h"
+#include "text_files.h"
 
 const char* DecodeHelp() {
   static const std::string text =
@@ -91,42 +52,44 @@ int RunDecode(const CliArgs& args) {
     }
   }
 
-  int fd = STDIN_FILENO;
-  if (haveFile && file != "-") {
-    fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return CliError("cannot read '" + file + "': " + std::strerror(errno));
-  }
-
   StreamLogSink out(stdout, false);
   DecodeSession session(options, out);
   HexReader hexReader;
-  char buffer[65536];
   std::string bytes;
   int status = 0;
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      status = CliError("cannot read '" + (haveFile ? file : std::string("standard input")) +
-                        "': " + std::strerror(errno));
-      break;
+  // Each piece read is one receive event.
+  const auto receive = [&](std::string_view chunk) {
+    if (!hex) {
+      session.Receive(chunk);
+      return true;
     }
-    if (n == 0) break;
-    const std::string_view chunk(buffer, static_cast<size_t>(n));
-    if (hex) {
-      bytes.clear();
-      if (!hexReader.Convert(chunk, bytes)) {
-        status = CliError("bad hexadecimal text in the input");
+    bytes.clear();
+    if (!hexReader.Convert(chunk, bytes)) {
+      status = CliError("bad hexadecimal text in the input");
+      return false;
+    }
+    if (!bytes.empty()) session.Receive(bytes);
+    return true;
+  };
+  if (haveFile && file != "-") {
+    // A file goes through the programs' one reader: only a regular file,
+    // streamed, so a capture of any length needs no cap.
+    std::string error;
+    if (!ReadFileInPieces(file, receive, error) && status == 0) status = CliError(error);
+  } else {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        status = CliError(std::string("cannot read 'standard input': ") + std::strerror(errno));
         break;
       }
-      if (!bytes.empty()) session.Receive(bytes);
-    } else {
-      session.Receive(chunk);
+      if (n == 0 || !receive(std::string_view(buffer, static_cast<size_t>(n)))) break;
     }
   }
   if (status == 0 && hex && !hexReader.Complete())
     status = CliError("bad hexadecimal text: a lone digit at the end");
-  if (fd != STDIN_FILENO) ::close(fd);
   std::fflush(stdout);
   const int finish = session.Finish();
   return status ? status : finish;

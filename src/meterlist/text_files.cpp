@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "escape_text.h"
+
 namespace {
 
 std::string ErrnoText(int err) { return std::strerror(err); }
@@ -62,30 +64,93 @@ bool IsReadOnlyFile(const std::string& path) {
   return ::access(path.c_str(), W_OK) != 0;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content, std::string& error) {
-  content.clear();
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.Get() < 0) {
-    error = "Cannot open file " + path + ": " + ErrnoText(errno);
-    return false;
+namespace {
+
+// Opens `path` for reading if it is a regular file; -1 with `error` set
+// otherwise. The type is checked before opening, so a device is never
+// opened (opening a serial line can toggle its control lines), and again on
+// the open descriptor, in case the name was swapped in between. O_NONBLOCK
+// keeps open() from waiting for a FIFO's writer.
+int OpenRegularFile(const std::string& path, struct stat& st, std::string& error) {
+  const std::string name = EscapeControls(path);
+  if (::stat(path.c_str(), &st) != 0) {
+    error = "Cannot open file " + name + ": " + EscapeControls(ErrnoText(errno));
+    return -1;
   }
+  if (!S_ISREG(st.st_mode)) {
+    error = "Cannot open file " + name + ": not a regular file";
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "Cannot open file " + name + ": " + EscapeControls(ErrnoText(errno));
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    error = "Cannot open file " + name + ": not a regular file";
+    return -1;
+  }
+  return fd;
+}
+
+// Reads `fd` to its end in pieces; false with `error` on a read failure.
+bool ReadPieces(int fd, const std::string& path, const std::function<bool(std::string_view)>& piece,
+                std::string& error) {
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-    if (n == 0) break;
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) return true;
     if (n < 0) {
       if (errno == EINTR) continue;
-      error = "Cannot read file " + path + ": " + ErrnoText(errno);
-      content.clear();
+      error = "Cannot read file " + EscapeControls(path) + ": " + EscapeControls(ErrnoText(errno));
       return false;
     }
-    content.append(buffer, static_cast<size_t>(n));
+    if (!piece(std::string_view(buffer, static_cast<size_t>(n)))) return true;
   }
-  return true;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& content, std::string& error, size_t maxSize) {
+  content.clear();
+  struct stat st {};
+  Fd fd(OpenRegularFile(path, st, error));
+  if (fd.Get() < 0) return false;
+  const std::string tooLarge =
+      "Cannot read file " + EscapeControls(path) + ": larger than " + std::to_string(maxSize) + " bytes";
+  if (static_cast<unsigned long long>(st.st_size) > maxSize) {
+    error = tooLarge;
+    return false;
+  }
+  content.reserve(static_cast<size_t>(st.st_size));
+  // The size can change while reading (a file being written, or one whose
+  // size the kernel reports as 0); the cap holds for what is read.
+  bool over = false;
+  const bool ok = ReadPieces(
+      fd.Get(), path,
+      [&](std::string_view piece) {
+        if (piece.size() > maxSize - content.size()) return !(over = true);
+        content.append(piece);
+        return true;
+      },
+      error);
+  if (ok && !over) return true;
+  if (over) error = tooLarge;
+  content.clear();
+  content.shrink_to_fit();
+  return false;
+}
+
+bool ReadFileInPieces(const std::string& path, const std::function<bool(std::string_view)>& piece,
+                      std::string& error) {
+  struct stat st {};
+  Fd fd(OpenRegularFile(path, st, error));
+  return fd.Get() >= 0 && ReadPieces(fd.Get(), path, piece, error);
 }
 
 bool ReplaceFile(const std::string& path, const std::string& content, std::string& error) {
-  const std::string failure = "Unable to write to " + path + ": ";
+  const std::string failure = "Unable to write to " + EscapeControls(path) + ": ";
   if (IsReadOnlyFile(path)) {
     error = failure + ErrnoText(EACCES);
     return false;
@@ -135,7 +200,7 @@ bool ReplaceFile(const std::string& path, const std::string& content, std::strin
 
 bool AppendToFile(const std::string& path, const std::string& content, bool& wasMissing, std::string& error) {
   wasMissing = false;
-  const std::string failure = "Unable to write to " + path + ": ";
+  const std::string failure = "Unable to write to " + EscapeControls(path) + ": ";
   if (IsReadOnlyFile(path)) {
     error = failure + ErrnoText(EACCES);
     return false;
@@ -145,7 +210,7 @@ bool AppendToFile(const std::string& path, const std::string& content, bool& was
     wasMissing = true;
     fdNumber = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fdNumber < 0) {
-      error = "Cannot create file " + path + ": " + ErrnoText(errno);
+      error = "Cannot create file " + EscapeControls(path) + ": " + ErrnoText(errno);
       return false;
     }
   }

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "text_files.h"
+
 namespace sim {
 
 namespace {
@@ -74,19 +76,21 @@ std::vector<Piece> FaultInjector::Apply(const Bytes& frame, bool corrupt) {
 }
 
 std::optional<Bytes> LoadCapture(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot open capture " + path;
+  // The program's one file reader: a FIFO or a device named as the capture
+  // is refused rather than waited on or read without end.
+  Bytes raw;
+  std::string why;
+  if (!ReadWholeFile(path, raw, why, kMaxReadFileSize)) {
+    if (error) *error = "cannot read capture: " + why;
     return std::nullopt;
   }
-  Bytes raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    if (error) *error = "cannot read capture " + path;
-    return std::nullopt;
-  }
+  return CaptureFromContent(std::move(raw));
+}
+
+Bytes CaptureFromContent(Bytes raw) {
   // Every frame begins with 0x68, which is no hex digit: a raw capture with
   // frames in it never passes for hex text.
-  if (auto hex = ParseHex(raw); hex && !raw.empty()) return hex;
+  if (auto hex = ParseHex(raw); hex && !raw.empty()) return *hex;
   return raw;
 }
 

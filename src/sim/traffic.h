@@ -67,6 +67,10 @@ class FaultInjector {
 // cannot be read.
 std::optional<Bytes> LoadCapture(const std::string& path, std::string* error);
 
+// The capture a file's content stands for: hex text when it is one, else
+// the raw bytes themselves.
+Bytes CaptureFromContent(Bytes raw);
+
 // Cuts a capture into the units that went out at once: each whole frame
 // (0x68, L, ..., 0x16 at its place) on its own, the bytes between frames as
 // units of their own. Joined together the units give the capture back.

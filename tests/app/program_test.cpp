@@ -1,6 +1,8 @@
 // Start-up and shutdown of the whole window set with the real ini file and
 // the real settings window, the port being a pseudo-terminal.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -129,4 +131,29 @@ TEST(Program, AnIniFileThatCannotBeWrittenIsReportedAtClose) {
   ASSERT_EQ(f.prompts.shown.size(), 2u);
   EXPECT_EQ(f.prompts.shown[1].caption, "Saving settings");
   EXPECT_EQ(f.prompts.shown[1].text, "Settings will not be saved, no write permission");
+}
+
+// An ini that is a FIFO or a link to /dev/zero: the windows start at once
+// with the defaults, as without an ini file (no wait for a writer in open(),
+// no endless read), and the settings are not saved over it at close.
+TEST(Program, AnIniThatIsNoRegularFileStartsWithTheDefaults) {
+  for (const bool fifo : {true, false}) {
+    SCOPED_TRACE(fifo ? "FIFO" : "link to /dev/zero");
+    ProgramFixture f;
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(f.iniPath.c_str(), 0600), 0);
+    } else {
+      ASSERT_EQ(::symlink("/dev/zero", f.iniPath.c_str()), 0);
+    }
+    auto program = f.Start();
+    TForm1& form = program->Form();
+    EXPECT_EQ(form.Edit_repeaterID->text(), "");
+    EXPECT_EQ(form.Edit_rxtime->text(), "2");
+    form.show();
+    f.prompts.confirmAnswers = {true};
+    EXPECT_TRUE(form.close());
+    struct stat st {};
+    ASSERT_EQ(::lstat(f.iniPath.c_str(), &st), 0);
+    EXPECT_EQ(fifo ? S_ISFIFO(st.st_mode) : S_ISLNK(st.st_mode), true);
+  }
 }

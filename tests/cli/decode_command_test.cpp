@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -49,16 +51,18 @@ TEST(DecodeCommand, SameLinesFromEveryInputForm) {
   EXPECT_EQ(fromHex.out, fromStdin.out);
   const auto lines = Lines(fromHex.out);
   ASSERT_GT(lines.size(), 60u);
-  EXPECT_EQ(lines[0].substr(0, 24), QLocale::system().toString(QDate(2026, 12, 7), QLocale::ShortFormat).toStdString() +
-                                        ", " + lines[0].substr(lines[0].find(", ") + 2, 24 - lines[0].find(", ") - 2));
+  EXPECT_EQ(lines[0].substr(0, 24),
+            QLocale::system().toString(QDate(2026, 12, 7), QLocale::ShortFormat).toStdString() + ", " +
+                lines[0].substr(lines[0].find(", ") + 2, 24 - lines[0].find(", ") - 2));
   EXPECT_NE(fromHex.out.find("Wrong CI-field - A3, full frame below, at "), std::string::npos);
 }
 
 TEST(DecodeCommand, TableFileStatsAndOptions) {
   QTemporaryDir dir;
   const QString table = dir.filePath("table.csv");
-  const auto r = RunProgram(kCli, QStringList{"decode", "--hex", "--stats", "--separator", "|", "--table", table} +
-                                      kFixed + QStringList{kSample});
+  const auto r =
+      RunProgram(kCli, QStringList{"decode", "--hex", "--stats", "--separator", "|", "--table", table} +
+                           kFixed + QStringList{kSample});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.err.find("frames cut: 65\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("noise bytes dropped: 3\n"), std::string::npos) << r.err;
@@ -75,14 +79,16 @@ TEST(DecodeCommand, TableFileStatsAndOptions) {
 
   // "Show only service data" with no repeater: only the two wrong-CI reports
   // (the CI check comes before the filter).
-  const auto quiet = RunProgram(kCli, QStringList{"decode", "--hex", "--only-service"} + kFixed + QStringList{kSample});
+  const auto quiet =
+      RunProgram(kCli, QStringList{"decode", "--hex", "--only-service"} + kFixed + QStringList{kSample});
   EXPECT_EQ(quiet.exitCode, 0);
   const auto quietLines = Lines(quiet.out);
   ASSERT_EQ(quietLines.size(), 4u) << quiet.out;
   EXPECT_EQ(quietLines[0].rfind("Wrong CI-field - A3", 0), 0u);
   EXPECT_EQ(quietLines[2].rfind("Wrong CI-field - 8C", 0), 0u);
   // Any CI accepted: the A3 telegram is logged like the others.
-  const auto any = RunProgram(kCli, QStringList{"decode", "--hex", "--accept-any-ci"} + kFixed + QStringList{kSample});
+  const auto any =
+      RunProgram(kCli, QStringList{"decode", "--hex", "--accept-any-ci"} + kFixed + QStringList{kSample});
   EXPECT_EQ(any.out.find("Wrong CI-field"), std::string::npos);
   const auto strict = RunProgram(kCli, QStringList{"decode", "--hex"} + kFixed + QStringList{kSample});
   EXPECT_EQ(Lines(any.out).size(), Lines(strict.out).size() - 2);
@@ -96,9 +102,18 @@ TEST(DecodeCommand, BadInputIsOneLineAndStatusTwo) {
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("68 00 16\n68 0Z 16\n");
   }
+  // What is not a regular file is refused, not waited on or read forever
+  // (standard input remains the way to stream from a pipe).
+  const QString fifo = dir.filePath("fifo"), zero = dir.filePath("zero");
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", zero.toLocal8Bit().constData()), 0);
   const QStringList cases[] = {
       {"decode", "--bogus"},
       {"decode", dir.filePath("missing.bin")},
+      {"decode", dir.filePath("missing\nvelrpt-cli: forged")},
+      {"decode", fifo},
+      {"decode", "--hex", zero},
+      {"decode", dir.path()},
       {"decode", "--hex", badHex},
       {"decode", "--now", "tomorrow", badHex},
       {"decode", "--table"},
@@ -116,26 +131,27 @@ TEST(DecodeCommand, BadInputIsOneLineAndStatusTwo) {
   }
   const auto help = RunProgram(kCli, {"decode", "--help"});
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* option : {"--hex", "--repeater-id", "--new-id", "--only-service", "--no-new", "--accept-any-ci",
-                             "--table", "--separator", "--stats", "--now"})
+  for (const char* option : {"--hex", "--repeater-id", "--new-id", "--only-service", "--no-new",
+                             "--accept-any-ci", "--table", "--separator", "--stats", "--now"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
 // The selected repeater's frames go to the answer decoder: the sample holds a
 // status, a flags and an error answer of repeater 12345678.
 TEST(DecodeCommand, RepeaterAnswersAreDecoded) {
-  const auto r = RunProgram(kCli, QStringList{"decode", "--hex", "--repeater-id", "12345678"} + kFixed +
-                                      QStringList{kSample});
+  const auto r = RunProgram(
+      kCli, QStringList{"decode", "--hex", "--repeater-id", "12345678"} + kFixed + QStringList{kSample});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   const auto lines = Lines(r.out);
   int headers = 0;
   for (const auto& l : lines) headers += l.rfind("Repeater 12345678, VLM: 68 ", 0) == 0;
   EXPECT_EQ(headers, 3);
-  for (const char* expected : {"START HOUR = 22", "WORK HOURS RX = 4", "Wireless mode: S1", "Flags (32 total): 80000001",
-                               "Work time left: 3600 s", "Error telegram - Invalid input data"})
+  for (const char* expected :
+       {"START HOUR = 22", "WORK HOURS RX = 4", "Wireless mode: S1", "Flags (32 total): 80000001",
+        "Work time left: 3600 s", "Error telegram - Invalid input data"})
     EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected;
   // --new-id routes the same way.
-  const auto renamed = RunProgram(kCli, QStringList{"decode", "--hex", "--new-id", "12345678"} + kFixed +
-                                            QStringList{kSample});
+  const auto renamed = RunProgram(
+      kCli, QStringList{"decode", "--hex", "--new-id", "12345678"} + kFixed + QStringList{kSample});
   EXPECT_EQ(renamed.out, r.out);
 }
