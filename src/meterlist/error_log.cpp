@@ -1,5 +1,7 @@
 #include "error_log.h"
 
+#include "escape_text.h"
+
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -32,7 +34,9 @@ void ErrorLogs::WriteDetailedLog(const std::string& message) {
 
 void ErrorLogs::Append(const char* fileName, const std::string& text, const char* cannotCreate) {
   const Stamp stamp = m_now();
-  const std::string line = text + ", encountered at " + stamp.time + ",  " + stamp.date + "\r\n";
+  // One entry, one line: a name or system text inside it stays on it.
+  const std::string line =
+      EscapeControls(text) + ", encountered at " + stamp.time + ",  " + stamp.date + "\r\n";
   const std::string path = (std::filesystem::path(LogFolder()) / fileName).string();
   bool wasMissing = false;
   std::string error;

@@ -1,5 +1,7 @@
 #include "port_connection.h"
 
+#include "escape_text.h"
+
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,20 +25,6 @@ bool EqualsNoCase(const std::string& a, const char* b) {
          });
 }
 
-// The speed text as an integer, as the settings' conversion does it: blanks
-// around are allowed, anything else is an error that reaches the caller.
-int SpeedValue(const std::string& text) {
-  std::string_view s(text);
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  int value = 0;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (s.empty() || ec != std::errc() || end != s.data() + s.size())
-    throw std::invalid_argument("'" + text + "' is not a valid integer value");
-  return value;
-}
-
 // The group owning the device: that is the group a user must join.
 std::string DeviceGroup(const std::string& path) {
   struct stat st {};
@@ -51,6 +39,18 @@ std::string DeviceGroup(const std::string& path) {
 }
 
 }  // namespace
+
+int SpeedValue(const std::string& text) {
+  std::string_view s(text);
+  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+  int value = 0;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (s.empty() || ec != std::errc() || end != s.data() + s.size())
+    throw std::invalid_argument("'" + EscapeControls(text) + "' is not a valid integer value");
+  return value;
+}
 
 ProbeResult ClassifyProbeError(int error) {
   switch (error) {
@@ -73,8 +73,12 @@ ProbeResult ClassifyProbeError(int error) {
   }
 }
 
-std::vector<std::string> ProbeFailureLines(ProbeResult result, const std::string& name,
-                                           const std::string& path, int error) {
+std::vector<std::string> ProbeFailureLines(ProbeResult result, const std::string& rawName,
+                                           const std::string& rawPath, int error) {
+  // The name comes from the settings or the command line and may hold any
+  // character; a line break in it must not start a line of its own.
+  const std::string name = EscapeControls(rawName);
+  const std::string path = EscapeControls(rawPath);
   switch (result) {
     case ProbeResult::Ok:
       return {};
@@ -83,7 +87,7 @@ std::vector<std::string> ProbeFailureLines(ProbeResult result, const std::string
     case ProbeResult::Missing:
       return {"The selected serial port (" + name + ") does not exist!"};
     case ProbeResult::NoPermission: {
-      const std::string group = DeviceGroup(path);
+      const std::string group = EscapeControls(DeviceGroup(rawPath));
       return {"No permission to open the selected serial port (" + name + ")!",
               "On Linux the user needs to be a member of the group that owns " + path + " (" + group +
                   "): sudo usermod -aG " + group + " $USER, then log out and in again."};
@@ -116,7 +120,7 @@ bool PortConnection::EnsurePortOpen() {
 
 void PortConnection::ClosePort() {
   try {
-    m_view.SetStatusText(m_settings().name + " is closed");
+    m_view.SetStatusText(EscapeControls(m_settings().name) + " is closed");
     m_portOpen = false;
     // Lets the last bytes of a command leave the line before it is closed.
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
@@ -140,7 +144,7 @@ void PortConnection::OpenPort() {
   }
   if (error != 0) {
     const std::string shown = m_settings().name;
-    m_view.SetStatusText(shown + " is closed");
+    m_view.SetStatusText(EscapeControls(shown) + " is closed");
     m_portOpen = false;
     for (const std::string& line : ProbeFailureLines(ClassifyProbeError(error), shown, path, error))
       m_view.AppendLog(line);
@@ -176,11 +180,12 @@ void PortConnection::OpenPort() {
     m_comm.Open();
   } catch (...) {
     m_view.AppendLog("Unknown Exception on opening serial port...");
-    m_view.SetStatusText(m_settings().name + " is closed");
+    m_view.SetStatusText(EscapeControls(m_settings().name) + " is closed");
     return;
   }
   const PortSettings now = m_settings();
-  const std::string status = now.name + " - " + now.speed + ",8," + now.parity;
+  const std::string status =
+      EscapeControls(now.name) + " - " + EscapeControls(now.speed) + ",8," + EscapeControls(now.parity);
   m_view.SetStatusText(status);
   m_portOpen = true;
   m_openName = now.name;
@@ -196,7 +201,7 @@ void PortConnection::DeviceLost() {
     m_comm.Close();
     return;
   }
-  m_view.SetStatusText(m_openName + " is closed");
+  m_view.SetStatusText(EscapeControls(m_openName) + " is closed");
   m_portOpen = false;
   m_comm.Close();
   m_view.SetPortControlsEnabled(true);

@@ -9,6 +9,11 @@
 #include "serial_port.h"
 
 // The settings controls' texts, read at the moment of use.
+// The speed text as an integer, as the settings' conversion does it: blanks
+// around and a leading + are allowed; anything else throws
+// std::invalid_argument with the text the caller reports.
+int SpeedValue(const std::string& text);
+
 struct PortSettings {
   std::string name;
   std::string speed;

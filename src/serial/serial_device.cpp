@@ -1,5 +1,7 @@
 #include "serial_device.h"
 
+#include "escape_text.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -28,7 +30,7 @@ std::string OsErrorText(int error) {
     if (c != ' ' && c != '.' && !std::iscntrl(c)) break;
     text.pop_back();
   }
-  return text;
+  return EscapeControls(text);
 }
 
 std::string FormatOsError(const std::string& templ, int error) {

@@ -1,5 +1,7 @@
 #include "serial_port.h"
 
+#include "escape_text.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -224,10 +226,14 @@ TCustomSerialPort::TCustomSerialPort(QObject* parent) : TSerialComponent(parent)
   m_eventChars.SetOnChange([this] { ApplyLineSettings(); });
 }
 
-TCustomSerialPort::~TCustomSerialPort() {
+TCustomSerialPort::~TCustomSerialPort() { CloseForDestruction(); }
+
+void TCustomSerialPort::CloseForDestruction() {
   m_destroying = true;
   Close();
 }
+
+TSerialPort::~TSerialPort() { CloseForDestruction(); }
 
 void TCustomSerialPort::CheckClosed() const {
   if (IsOpen()) throw ESerialPortError("Can't perform this operation while port is open");
@@ -272,9 +278,9 @@ void TCustomSerialPort::OpenDevice() {
   UniqueFd fd = OpenSerialDevice(path, error);
   if (!fd.Valid()) {
     if (error == ENOENT || error == ENODEV || error == ENXIO)
-      throw ESerialPortError("Specified device not found (" + path + ").");
-    throw ESerialPortError("Can't open specified device " + path + " (Error " + std::to_string(error) + ", " +
-                           OsErrorText(error) + ")");
+      throw ESerialPortError("Specified device not found (" + EscapeControls(path) + ").");
+    throw ESerialPortError("Can't open specified device " + EscapeControls(path) + " (Error " +
+                           std::to_string(error) + ", " + OsErrorText(error) + ")");
   }
   m_fd = std::move(fd);
 }

@@ -128,6 +128,12 @@ class TCustomSerialPort : public TSerialComponent {
   virtual void HandleRxBuf(const char* data, int count);
 
   void ApplyLineSettings();
+  // Closes without OnClose, for the destructors. Each class that can be the
+  // most derived one calls it first thing: the event thread posts by the
+  // slot's name, which reads the object's vtable pointer, and the base
+  // destructors rewrite that pointer. Once the session is stopped nothing is
+  // posted any more.
+  void CloseForDestruction();
   [[noreturn]] void RaiseCommError(const std::string& templ, int error) const;
 
  private slots:
@@ -175,4 +181,5 @@ class TSerialPort : public TCustomSerialPort {
   Q_OBJECT
  public:
   using TCustomSerialPort::TCustomSerialPort;
+  ~TSerialPort() override;
 };

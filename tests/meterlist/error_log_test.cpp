@@ -39,6 +39,16 @@ TEST(ErrorLogs, LinesGoToTheLogFolderOrElseTheDataFolder) {
   }
 }
 
+// A detailed entry is one line whatever the text it records holds (a file
+// name with a line break, say): control characters are written escaped.
+TEST(ErrorLogs, ADetailedEntryStaysOnOneLine) {
+  DataFolderFixture f;
+  f.logs.WriteDetailedLog("Cannot open a\nError 1, encountered at 00:00:00,  01.01.2026\r\x07: gone");
+  EXPECT_EQ(ReadFileText(f.Path("gloge.txt")),
+            "Cannot open a\\nError 1, encountered at 00:00:00,  01.01.2026\\r\\x07: gone"
+            ", encountered at 14:03:09,  08.12.2026\r\n");
+}
+
 TEST(ErrorLogs, AppendingKeepsWhatIsThere) {
   DataFolderFixture f;
   // An older file whose last line has no line break yet.

@@ -2,6 +2,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <cerrno>
@@ -146,6 +147,46 @@ TEST_F(PortConnectionTest, ProbeFailuresSayWhatHappened) {
     EXPECT_EQ(view.status, name + " is closed");
     EXPECT_FALSE(connection.PortOpen());
     EXPECT_FALSE(comm.IsOpen());
+  }
+}
+
+// A port name with a line break (or another control character) must not
+// forge a log line: it is shown escaped, in the failure lines, the status and
+// the line of an open port alike.
+TEST_F(PortConnectionTest, ControlCharactersInPortNamesAreShownEscaped) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string folder = dir.path().toStdString();
+  const std::string missing = folder + "/gone\n12:00:00 forged";
+  const std::string linked = folder + "/tty\x1b[2Jodd\tname";
+  ASSERT_EQ(::symlink(pty.SlavePath().c_str(), linked.c_str()), 0);
+
+  settings.name = missing;
+  EXPECT_FALSE(connection.EnsurePortOpen());
+  EXPECT_EQ(view.log, (std::vector<std::string>{"The selected serial port (" + folder +
+                                                "/gone\\n12:00:00 forged) does not exist!"}));
+  EXPECT_EQ(view.status, folder + "/gone\\n12:00:00 forged is closed");
+
+  view.log.clear();
+  settings.name = linked;
+  connection.TogglePortConnection();
+  ASSERT_TRUE(connection.PortOpen());
+  const std::string shown = folder + "/tty\\x1B[2Jodd\\tname";
+  EXPECT_EQ(view.log, (std::vector<std::string>{shown + " - 19200,8,None"}));
+  connection.TogglePortConnection();
+  EXPECT_EQ(view.status, shown + " is closed");
+  for (const std::string& line : view.log)
+    for (const char c : line) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20) << line;
+}
+
+// A speed text with a line break reaches the caller escaped as well.
+TEST_F(PortConnectionTest, ASpeedWithALineBreakIsReportedEscaped) {
+  settings.speed = "96\n00";
+  try {
+    connection.TogglePortConnection();
+    FAIL() << "no error";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "'96\\n00' is not a valid integer value");
   }
 }
 
