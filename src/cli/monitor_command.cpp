@@ -20,12 +20,17 @@ const char* MonitorHelp() {
   static const std::string text =
       std::string(
           "usage: velrpt-cli monitor --port NAME|--simulate [--speed TEXT] [--parity TEXT] [--seconds S]\n"
-          "                          [OPTIONS]\n"
+          "                          [--no-reconnect] [OPTIONS]\n"
           "Opens the serial port as \"Connect to port\" does and prints every log line as it\n"
           "happens, until Ctrl+C, SIGTERM or S seconds. With --simulate the simulated\n"
-          "repeater is the selected one unless --repeater-id names another.\n\n") +
-      kPortOptionsHelp + "  --seconds S          stop after S seconds\n" + kDecodeOptionsHelp +
-      "\nExit status: 0 done, 1 the port could not be opened, 2 bad input.\n";
+          "repeater is the selected one unless --repeater-id names another.\n"
+          "When the device is pulled out, the port is opened again as soon as the same\n"
+          "device is back (at its path, or as another ttyUSBn/ttyACMn with the same USB\n"
+          "identity).\n\n") +
+      kPortOptionsHelp + "  --seconds S          stop after S seconds\n" +
+      "  --no-reconnect       end at the first loss of the device (exit status 1)\n" + kDecodeOptionsHelp +
+      "\nExit status: 0 done, 1 the port could not be opened or (with --no-reconnect) was\n"
+      "lost, 2 bad input.\n";
   return text.c_str();
 }
 
@@ -47,6 +52,10 @@ int RunMonitor(const CliArgs& args) {
       continue;
     }
     const std::string& a = args[i];
+    if (a == "--no-reconnect") {
+      port.settings.reconnect = false;
+      continue;
+    }
     if (a != "--seconds") return CliError("unknown option '" + a + "'");
     if (i + 1 >= args.size()) return CliError("option " + a + " needs a value");
     // The timer below counts milliseconds in an int.
@@ -68,11 +77,16 @@ int RunMonitor(const CliArgs& args) {
     if (!simulator) return CliError("cannot start the simulator: " + error);
     if (options.decode.repeaterId.empty()) options.decode.repeaterId = simulator->RepeaterId();
   }
-  const PortSettings settings = port.settings;
+  // The name changes when the device comes back as another ttyUSBn.
+  PortSettings settings = port.settings;
 
   StreamLogSink out(stdout, true);
   DecodeSession session(options, out);
-  LogPortView view(out);
+  struct MonitorView : LogPortView {
+    MonitorView(LogSink& log, PortSettings& settings) : LogPortView(log), m_settings(settings) {}
+    void SetPortName(const std::string& name) override { m_settings.name = name; }
+    PortSettings& m_settings;
+  } view(out, settings);
   TSerialPort comm;
   comm.SetDirectWrite(true);
   comm.OnRxChar = [&](TCustomSerialPort* sender, int count) {
@@ -94,10 +108,17 @@ int RunMonitor(const CliArgs& args) {
     std::fflush(stdout);
     return 1;
   }
+  bool lost = false;
+  connection.AfterDeviceLost = [&] {
+    if (settings.reconnect) return;
+    lost = true;
+    app.quit();
+  };
   if (seconds >= 0) QTimer::singleShot(static_cast<int>(seconds * 1000), &app, &QCoreApplication::quit);
   app.exec();
 
   comm.Close();
   std::fflush(stdout);
-  return session.Finish();
+  const int status = session.Finish();
+  return lost ? 1 : status;
 }

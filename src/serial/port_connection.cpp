@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -104,11 +105,18 @@ PortConnection::PortConnection(TSerialPort& comm, SettingsSnapshot settings, Por
   m_comm.OnDeviceLost = [this](TCustomSerialPort*) { DeviceLost(); };
 }
 
+PortConnection::~PortConnection() {
+  m_watcher.Stop();
+  m_comm.OnDeviceLost = nullptr;
+}
+
 void PortConnection::TogglePortConnection() {
+  // The operator (or a command) decides now: no return is waited for.
+  m_watcher.Stop();
   if (m_portOpen)
     ClosePort();
   else
-    OpenPort();
+    OpenPort(OpenMode{});
 }
 
 bool PortConnection::EnsurePortOpen() {
@@ -132,7 +140,7 @@ void PortConnection::ClosePort() {
   }
 }
 
-void PortConnection::OpenPort() {
+bool PortConnection::OpenPort(const OpenMode& mode) {
   const std::string name = m_settings().name;
   const std::string path = DevicePathForPortName(name);
   m_comm.SetDeviceName(path);
@@ -146,9 +154,10 @@ void PortConnection::OpenPort() {
     const std::string shown = m_settings().name;
     m_view.SetStatusText(EscapeControls(shown) + " is closed");
     m_portOpen = false;
-    for (const std::string& line : ProbeFailureLines(ClassifyProbeError(error), shown, path, error))
-      m_view.AppendLog(line);
-    return;
+    if (!mode.quiet)
+      for (const std::string& line : ProbeFailureLines(ClassifyProbeError(error), shown, path, error))
+        m_view.AppendLog(line);
+    return false;
   }
 
   // A typed speed that has no member of its own runs at exactly that rate.
@@ -179,9 +188,9 @@ void PortConnection::OpenPort() {
   try {
     m_comm.Open();
   } catch (...) {
-    m_view.AppendLog("Unknown Exception on opening serial port...");
+    if (!mode.quiet) m_view.AppendLog("Unknown Exception on opening serial port...");
     m_view.SetStatusText(EscapeControls(m_settings().name) + " is closed");
-    return;
+    return false;
   }
   const PortSettings now = m_settings();
   const std::string status =
@@ -189,9 +198,22 @@ void PortConnection::OpenPort() {
   m_view.SetStatusText(status);
   m_portOpen = true;
   m_openName = now.name;
+  if (!mode.backName.empty())
+    m_view.AppendLog("The serial port (" + EscapeControls(mode.backName) + ") is back, reconnected.");
   m_view.AppendLog(status);
   m_view.SetPortControlsEnabled(false);
   m_view.SetConnectCaption(kDisconnectCaption);
+
+  // Known while the device is there: what to look for if it goes away.
+  const DeviceTree& tree = m_watcher.Tree();
+  m_openDevice = DescribeDevice(tree, now.name, path);
+  if (mode.byOperator && IsUsbTtyName(std::filesystem::path(path).filename().string())) {
+    const std::string byId = ByIdPathFor(tree, m_openDevice.kernelName);
+    if (!byId.empty())
+      m_view.AppendLog("Tip: this device is also " + EscapeControls(byId) +
+                       ", which keeps its name when re-plugged");
+  }
+  return true;
 }
 
 void PortConnection::DeviceLost() {
@@ -207,4 +229,43 @@ void PortConnection::DeviceLost() {
   m_view.SetPortControlsEnabled(true);
   m_view.SetConnectCaption(kConnectCaption);
   m_view.AppendLog("The serial port (" + m_openName + ") was disconnected!");
+  if (m_settings().reconnect) {
+    m_failureTold = false;
+    m_watcher.Start(m_openDevice, [this](const std::string& name) { DeviceBack(name); });
+  }
+  if (AfterDeviceLost) AfterDeviceLost();
+}
+
+void PortConnection::DeviceBack(const std::string& name) {
+  if (m_portOpen || !m_settings().reconnect) {
+    m_watcher.Stop();
+    return;
+  }
+  // A node that is still going away (the kernel removes it a moment after
+  // the hang-up) is no return, and no reason for a message.
+  int error = 0;
+  {
+    UniqueFd probe = OpenSerialDevice(DevicePathForPortName(name), error);
+    if (probe.Valid()) ReleaseSerialDevice(probe.Get());
+  }
+  if (error == EIO || ClassifyProbeError(error) == ProbeResult::Missing) return;
+
+  if (name != m_settings().name) {
+    m_view.SetPortName(name);
+    // A view that keeps the name must not make us open whatever is there.
+    if (m_settings().name != name) return;
+  }
+  bool opened = false;
+  try {
+    opened = OpenPort(OpenMode{false, m_failureTold, name});
+  } catch (...) {
+    // Settings edited into something "Connect to port" refuses: that is
+    // the operator's to sort out, once.
+    m_watcher.Stop();
+    throw;
+  }
+  if (opened)
+    m_watcher.Stop();
+  else
+    m_failureTold = true;  // busy or no permission: told once, the watch goes on
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "port_watcher.h"
 #include "serial_port.h"
 
 // The settings controls' texts, read at the moment of use.
@@ -18,6 +19,7 @@ struct PortSettings {
   std::string name;
   std::string speed;
   std::string parity;
+  bool reconnect = true;  // "Reconnect when the port returns"
 };
 
 // What the port connection shows; the main window implements it.
@@ -29,6 +31,9 @@ class PortView {
   // Combo_com_name, Combo_com_speed and Combo_com_parity.
   virtual void SetPortControlsEnabled(bool enabled) = 0;
   virtual void SetConnectCaption(const std::string& caption) = 0;  // Butt_open_port
+  // A lost device came back under another name (ttyUSB1 for ttyUSB0): the
+  // port name box shows the name it is opened under now.
+  virtual void SetPortName(const std::string& name) { (void)name; }
 };
 
 // Why a probe could not open the device.
@@ -45,7 +50,7 @@ class PortConnection {
 
   // Takes over comm's OnDeviceLost.
   PortConnection(TSerialPort& comm, SettingsSnapshot settings, PortView& view);
-  ~PortConnection() { m_comm.OnDeviceLost = nullptr; }
+  ~PortConnection();
   PortConnection(const PortConnection&) = delete;
   PortConnection& operator=(const PortConnection&) = delete;
 
@@ -53,14 +58,31 @@ class PortConnection {
   bool EnsurePortOpen();
   bool PortOpen() const { return m_portOpen; }
 
+  // After a loss, while the device is watched for.
+  bool Watching() const { return m_watcher.Watching(); }
+  // Called after a loss has been reported (and the watch started, if it is).
+  std::function<void()> AfterDeviceLost;
+  // Where devices and their USB identities are looked up; tests use a
+  // scratch tree, and short times.
+  PortWatcher& Watcher() { return m_watcher; }
+
  private:
+  struct OpenMode {
+    bool byOperator = true;  // connect, command: the stable-name tip
+    bool quiet = false;      // failures are told once per return only
+    std::string backName;    // reconnecting: announces the return
+  };
   void ClosePort();
-  void OpenPort();
+  bool OpenPort(const OpenMode& mode);
   void DeviceLost();
+  void DeviceBack(const std::string& name);
 
   TSerialPort& m_comm;
   SettingsSnapshot m_settings;
   PortView& m_view;
   bool m_portOpen = false;
   std::string m_openName;  // the name the port was opened under
+  DeviceRecord m_openDevice;
+  PortWatcher m_watcher;
+  bool m_failureTold = false;  // for the device now back, failing to open
 };
