@@ -100,7 +100,7 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
       *Comm1,
       [this] {
         const SettingsSnapshot s = m_settings ? m_settings() : SettingsSnapshot{};
-        return PortSettings{s.portName, s.portSpeed, s.portParity};
+        return PortSettings{s.portName, s.portSpeed, s.portParity, s.reconnect};
       },
       static_cast<PortView&>(*this));
   m_commPort = std::make_unique<SerialCommandPort<TSerialPort>>(*Comm1);
@@ -332,6 +332,9 @@ void TForm1::SetPortControlsEnabled(bool enabled) {
 }
 void TForm1::SetConnectCaption(const std::string& caption) {
   if (m_settingsForm) m_settingsForm->SetOpenPortCaption(QString::fromStdString(caption));
+}
+void TForm1::SetPortName(const std::string& name) {
+  if (m_settingsForm) m_settingsForm->SetPortName(QString::fromStdString(name));
 }
 
 void TForm1::AttachSettings(TSettings& settings) {

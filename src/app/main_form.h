@@ -253,6 +253,7 @@ class TForm1 : public QMainWindow, private PortView {
   void SetStatusText(const std::string& text) override;
   void SetPortControlsEnabled(bool enabled) override;
   void SetConnectCaption(const std::string& caption) override;
+  void SetPortName(const std::string& name) override;
   void ConnectCommandButtons();
   template <class Fn>
   void RunCommand(Fn fn);

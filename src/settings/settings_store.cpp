@@ -20,6 +20,7 @@ SettingsValues LoadSettings(const IniFile& ini) {
   v.protocol = ini.ReadString(kMisc, "Protocol", d.protocol);
   v.version = ini.ReadString(kMisc, "Version", d.version);
   v.medium = ini.ReadString(kMisc, "Medium", d.medium);
+  v.reconnect = ini.ReadBool(kMisc, "Reconnect", d.reconnect);
   return v;
 }
 
@@ -36,6 +37,7 @@ void StoreSettings(const SettingsValues& v, IniFile& ini) {
   ini.WriteString(kMisc, "Version", v.version);
   ini.WriteString(kMisc, "Medium", v.medium);
   ini.WriteBool(kMisc, "WrongCI", v.wrongCI);
+  ini.WriteBool(kMisc, "Reconnect", v.reconnect);
 }
 
 MainWindowKeys ReadMainWindowKeys(const std::string& iniPath) {

@@ -23,6 +23,7 @@ struct SettingsValues {
   std::string protocol = "STANDARD";
   std::string version = "3";
   std::string medium = "Bus/System";
+  bool reconnect = true;  // a lost port is opened again when it returns
 
   bool operator==(const SettingsValues&) const = default;
 };
@@ -39,6 +40,7 @@ struct SettingsSnapshot {
   bool discardWrongCI = true;
   std::string version;
   std::string exportSeparator;
+  bool reconnect = true;
 };
 
 // The main window's own two keys in the same file.

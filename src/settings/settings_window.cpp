@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "field_decoders.h"
+#include "port_name_list.h"
 
 namespace {
 
@@ -144,7 +145,8 @@ void TSettings::BuildControls(const QString& devRoot) {
   QStringList names;
   for (int i = 1; i <= 50; ++i) names << QStringLiteral("COM%1").arg(i);
   names << QString() << QString();
-  Combo_com_name = MakeCombo("Combo_com_name", names + SerialDevicesPresent(devRoot), GroupBox1);
+  Combo_com_name = MakeCombo("Combo_com_name", {}, GroupBox1);
+  m_portNames = new PortNameList(Combo_com_name, names, devRoot, this);
   Combo_com_name->setValidator(new TypingLimit(Combo_com_name->lineEdit(), kMaxShortPortName, true, this));
   Combo_com_speed =
       MakeCombo("Combo_com_speed",
@@ -218,7 +220,14 @@ void TSettings::BuildControls(const QString& devRoot) {
   Combo_medium->setMinimumContentsLength(8);
   options->addWidget(Edit_version, 7, 0);
   options->addWidget(Combo_medium, 7, 1);
-  options->setRowStretch(8, 1);
+  GroupBox_misc = new QGroupBox(QStringLiteral("Misc"), TabSheet1);
+  GroupBox_misc->setObjectName("GroupBox_misc");
+  Check_reconnect = MakeCheck("Check_reconnect", "Reconnect when the port returns", GroupBox_misc);
+  Check_reconnect->setChecked(true);
+  auto* misc = new QVBoxLayout(GroupBox_misc);
+  misc->addWidget(Check_reconnect);
+  options->addWidget(GroupBox_misc, 8, 0, 1, 2);
+  options->setRowStretch(9, 1);
 
   auto* page = new QHBoxLayout(TabSheet1);
   page->addWidget(GroupBox1, 3);
@@ -276,6 +285,7 @@ void TSettings::ShowValues(const SettingsValues& v) {
   Combo_protocol->setEditText(QString::fromStdString(v.protocol));
   Edit_version->setText(QString::fromStdString(v.version));
   Combo_medium->setEditText(QString::fromStdString(v.medium));
+  Check_reconnect->setChecked(v.reconnect);
 }
 
 SettingsValues TSettings::ValuesFromControls() const {
@@ -292,6 +302,7 @@ SettingsValues TSettings::ValuesFromControls() const {
   v.protocol = Combo_protocol->currentText().toStdString();
   v.version = Edit_version->text().toStdString();
   v.medium = Combo_medium->currentText().toStdString();
+  v.reconnect = Check_reconnect->isChecked();
   return v;
 }
 
@@ -310,7 +321,8 @@ SettingsSnapshot TSettings::Snapshot() const {
           Combo_com_parity->currentText().toStdString(),
           Check_wrongCI->isChecked(),
           Edit_version->text().toStdString(),
-          Edit_export_separator->text().toStdString()};
+          Edit_export_separator->text().toStdString(),
+          Check_reconnect->isChecked()};
 }
 
 std::string TSettings::ExportSeparator() const { return Edit_export_separator->text().toStdString(); }
@@ -322,6 +334,8 @@ void TSettings::SetPortControlsEnabled(bool enabled) {
 }
 
 void TSettings::SetOpenPortCaption(const QString& caption) { Butt_open_port->setText(caption); }
+
+void TSettings::SetPortName(const QString& name) { Combo_com_name->setEditText(name); }
 
 void TSettings::BitBtn1Click() {
   IniFile ini(m_iniPath);
@@ -353,5 +367,11 @@ void TSettings::showEvent(QShowEvent* event) {
     m_centred = true;
     if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
   }
+  m_portNames->SetWatching(true);
   QDialog::showEvent(event);
+}
+
+void TSettings::hideEvent(QHideEvent* event) {
+  m_portNames->SetWatching(false);
+  QDialog::hideEvent(event);
 }

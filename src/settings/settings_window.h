@@ -23,6 +23,7 @@ class QStatusBar;
 class QTabWidget;
 class QGroupBox;
 class QWidget;
+class PortNameList;
 
 // Typing limit of the port name box: "COM1".."COM50" and other short names
 // take at most 5 characters, but a device path ("/dev/ttyUSB0",
@@ -66,6 +67,8 @@ class TSettings : public QDialog {
   // Used by the port connection: the port boxes are locked while it is open.
   void SetPortControlsEnabled(bool enabled);
   void SetOpenPortCaption(const QString& caption);
+  // A lost device came back under another name.
+  void SetPortName(const QString& name);
 
  signals:
   // "Connect to port": the app toggles the port connection.
@@ -79,6 +82,7 @@ class TSettings : public QDialog {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   void FormCreate();
@@ -95,6 +99,7 @@ class TSettings : public QDialog {
   QWidget* TabSheet1;
   QGroupBox* GroupBox1;
   QComboBox* Combo_com_name;
+  PortNameList* m_portNames;
   QComboBox* Combo_com_speed;
   QComboBox* Combo_com_parity;
   QCheckBox* Check_rts;
@@ -110,6 +115,8 @@ class TSettings : public QDialog {
   QCheckBox* Check_wrongCI;
   QLineEdit* Edit_version;
   QComboBox* Combo_medium;
+  QGroupBox* GroupBox_misc;
+  QCheckBox* Check_reconnect;
   QPushButton* BitBtn1;
   QPushButton* BitBtn2;
   QStatusBar* StatusBar1;

@@ -8,6 +8,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -72,6 +74,12 @@ TEST_F(SettingsWindow, StartsWithTheDefaultsWithoutAFile) {
   EXPECT_EQ(Text(s, "Combo_protocol"), "STANDARD");
   EXPECT_EQ(Find<QLineEdit>(s, "Edit_version")->text(), "3");
   EXPECT_EQ(Text(s, "Combo_medium"), "Bus/System");
+  EXPECT_TRUE(Checked(s, "Check_reconnect"));
+  EXPECT_TRUE(s.Snapshot().reconnect);
+  const auto* misc = Find<QGroupBox>(s, "GroupBox_misc");
+  EXPECT_EQ(misc->title(), "Misc");
+  EXPECT_EQ(Find<QCheckBox>(s, "Check_reconnect")->parent(), misc);
+  EXPECT_EQ(Find<QCheckBox>(s, "Check_reconnect")->text(), "Reconnect when the port returns");
   // Shown from the menu with still no file: the same defaults (never
   // "300"/"Even", which the port was not opened with).
   s.ShowFromMenu();
@@ -84,7 +92,7 @@ TEST_F(SettingsWindow, StartsWithTheDefaultsWithoutAFile) {
       ReadText(ini),
       "[Com port]\nName=COM1\nSpeed=19200\nParity=None\nRTS=0\nDTR=0\n"
       "[Misc]\nExportSeparator=;\nRetry=1\nTimeout=1000\nProtocol=STANDARD\nVersion=3\nMedium=Bus/System\n"
-      "WrongCI=1\n");
+      "WrongCI=1\nReconnect=1\n");
 }
 
 TEST_F(SettingsWindow, ControlsCaptionsAndLists) {
@@ -150,12 +158,12 @@ TEST_F(SettingsWindow, ControlsCaptionsAndLists) {
 }
 
 TEST_F(SettingsWindow, LoadsAndSavesEveryKey) {
-  WriteText(
-      ini,
-      "; kept\r\n[Misc]\r\nLastRepeater=12345678\r\nSetRXTime=5\r\nExportSeparator=,\r\nRetry=$3\r\n"
-      "Timeout=0x3E8\r\nWrongCI=0\r\nProtocol=VELMORA with CRC\r\nVersion=12\r\nMedium=Heat, rt\r\n"
-      "[Com port]\r\nName=/dev/serial/by-id/usb-Korvex_0001-if00\r\nSpeed=9600\r\nParity=Odd\r\nRTS=2\r\n"
-      "DTR=yes\r\n");
+  WriteText(ini,
+            "; kept\r\n[Misc]\r\nLastRepeater=12345678\r\nSetRXTime=5\r\nExportSeparator=,\r\nRetry=$3\r\n"
+            "Timeout=0x3E8\r\nWrongCI=0\r\nProtocol=VELMORA with CRC\r\nVersion=12\r\nMedium=Heat, rt\r\n"
+            "Reconnect=0\r\n[Com "
+            "port]\r\nName=/dev/serial/by-id/usb-Korvex_0001-if00\r\nSpeed=9600\r\nParity=Odd\r\nRTS=2\r\n"
+            "DTR=yes\r\n");
   TSettings s(ini, prompts, nullptr, dir.path());
   EXPECT_EQ(Text(s, "Combo_com_name"), "/dev/serial/by-id/usb-Korvex_0001-if00");
   EXPECT_EQ(Text(s, "Combo_com_speed"), "9600");
@@ -175,6 +183,8 @@ TEST_F(SettingsWindow, LoadsAndSavesEveryKey) {
   EXPECT_EQ(snap.version, "12");
   EXPECT_EQ(snap.exportSeparator, ",");
   EXPECT_EQ(s.ExportSeparator(), ",");
+  EXPECT_FALSE(Checked(s, "Check_reconnect"));
+  EXPECT_FALSE(snap.reconnect);
 
   // Edit some controls and apply: changed keys in place, the rest kept.
   Find<QComboBox>(s, "Combo_com_speed")->setEditText("115200");
@@ -189,12 +199,12 @@ TEST_F(SettingsWindow, LoadsAndSavesEveryKey) {
   Find<QAbstractButton>(s, "BitBtn1")->click();
   EXPECT_FALSE(s.isVisible());
   EXPECT_TRUE(prompts.shown.empty());
-  EXPECT_EQ(
-      ReadText(ini),
-      "; kept\r\n[Misc]\r\nLastRepeater=12345678\r\nSetRXTime=5\r\nExportSeparator=,\r\nRetry=3\r\n"
-      "Timeout=2500\r\nWrongCI=1\r\nProtocol=VELMORA with CRC\r\nVersion=12\r\nMedium=Heat, rt\r\n"
-      "[Com port]\r\nName=/dev/serial/by-id/usb-Korvex_0001-if00\r\nSpeed=115200\r\nParity=Odd\r\nRTS=1\r\n"
-      "DTR=0\r\n");
+  EXPECT_EQ(ReadText(ini),
+            "; kept\r\n[Misc]\r\nLastRepeater=12345678\r\nSetRXTime=5\r\nExportSeparator=,\r\nRetry=3\r\n"
+            "Timeout=2500\r\nWrongCI=1\r\nProtocol=VELMORA with CRC\r\nVersion=12\r\nMedium=Heat, rt\r\n"
+            "Reconnect=0\r\n[Com "
+            "port]\r\nName=/dev/serial/by-id/usb-Korvex_0001-if00\r\nSpeed=115200\r\nParity=Odd\r\nRTS=1\r\n"
+            "DTR=0\r\n");
 }
 
 TEST_F(SettingsWindow, OutOfRangePositionsStopAtTheLimits) {
@@ -309,6 +319,44 @@ TEST_F(SettingsWindow, PortButtonAndDevices) {
   for (const char* box : {"Combo_com_name", "Combo_com_speed", "Combo_com_parity"})
     EXPECT_FALSE(Find<QComboBox>(s, box)->isEnabled()) << box;
   EXPECT_TRUE(Find<QLineEdit>(s, "Edit_version")->isEnabled());
+}
+
+// The by-id entries show their device; while the window is open the list
+// follows devices coming and going, and what the box shows stays.
+TEST_F(SettingsWindow, PortListFollowsTheDevicesWhileShown) {
+  const QDir dev(dir.path());
+  ASSERT_TRUE(dev.mkpath("serial/by-id"));
+  WriteText(dir.filePath("ttyUSB0").toStdString(), "");
+  ASSERT_TRUE(QFile::link("../../ttyUSB0", dir.filePath("serial/by-id/usb-Korvex_KX1-if00-port0")));
+  TSettings s(ini, prompts, nullptr, dir.path());
+  auto* combo = Find<QComboBox>(s, "Combo_com_name");
+  const QString byId = dir.filePath("serial/by-id/usb-Korvex_KX1-if00-port0");
+  const auto shown = [&] {
+    QStringList texts;
+    for (int i = 52; i < combo->count(); ++i) texts << combo->itemData(i, Qt::DisplayRole).toString();
+    return texts;
+  };
+  EXPECT_EQ(shown(), QStringList({dir.filePath("ttyUSB0"), byId + " -> ttyUSB0"}));
+  combo->setCurrentIndex(53);
+  EXPECT_EQ(combo->currentText(), byId);  // the path alone goes into the box
+
+  s.ShowFromMenu();
+  combo->setEditText("ttyUSB9");  // typed, not applied
+  WriteText(dir.filePath("ttyACM1").toStdString(), "");
+  ASSERT_TRUE(QFile::link("../../ttyACM1", dir.filePath("serial/by-id/usb-Zeta_Radio_77-if00-port0")));
+  const QStringList both = {dir.filePath("ttyUSB0"), dir.filePath("ttyACM1"), byId + " -> ttyUSB0",
+                            dir.filePath("serial/by-id/usb-Zeta_Radio_77-if00-port0") + " -> ttyACM1"};
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shown() == both; }, 10000)) << shown().join(", ").toStdString();
+  EXPECT_EQ(combo->currentText(), "ttyUSB9");
+
+  // Hidden, nothing is watched; shown again, the list is current at once.
+  Find<QAbstractButton>(s, "BitBtn2")->click();
+  ASSERT_TRUE(QFile::remove(dir.filePath("serial/by-id/usb-Zeta_Radio_77-if00-port0")));
+  ASSERT_TRUE(QFile::remove(dir.filePath("ttyACM1")));
+  QTest::qWait(400);
+  EXPECT_EQ(shown(), both);
+  s.show();
+  EXPECT_EQ(shown(), QStringList({dir.filePath("ttyUSB0"), byId + " -> ttyUSB0"}));
 }
 
 TEST_F(SettingsWindow, MainWindowKeys) {
