@@ -103,6 +103,7 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
         return PortSettings{s.portName, s.portSpeed, s.portParity, s.reconnect};
       },
       static_cast<PortView&>(*this));
+  m_connection->AfterDeviceLost = [this] { m_receiver->DropPending(); };
   m_commPort = std::make_unique<SerialCommandPort<TSerialPort>>(*Comm1);
   SetCommandPort(m_commPort.get(), [this] { return EnsurePortOpen(); });
 

@@ -110,6 +110,7 @@ int RunMonitor(const CliArgs& args) {
   }
   bool lost = false;
   connection.AfterDeviceLost = [&] {
+    session.Handler().DropPending();
     if (settings.reconnect) return;
     lost = true;
     app.quit();

@@ -23,6 +23,10 @@ class ReceiveHandler {
   // One receive event whose bytes are already at hand.
   void ReceiveBytes(std::string_view bytes, const DecodeOptions& options);
 
+  // The device went away: bytes held of a torn frame belong to a line that
+  // no longer exists, and must not be joined to what a new one sends.
+  void DropPending() { m_assembler.Reset(); }
+
   const FrameAssembler::Counters& Stats() const { return m_assembler.Stats(); }
   const FrameAssembler& Assembler() const { return m_assembler; }
   TelegramContext& Context() { return m_ctx; }
