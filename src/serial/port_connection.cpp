@@ -237,7 +237,9 @@ void PortConnection::DeviceLost() {
 }
 
 void PortConnection::DeviceBack(const std::string& name) {
-  if (m_portOpen || !m_settings().reconnect) {
+  const PortSettings now = m_settings();
+  // The operator may have switched the setting off, or chosen another port.
+  if (m_portOpen || !now.reconnect || (now.name != m_openDevice.name && now.name != name)) {
     m_watcher.Stop();
     return;
   }
@@ -250,7 +252,7 @@ void PortConnection::DeviceBack(const std::string& name) {
   }
   if (error == EIO || ClassifyProbeError(error) == ProbeResult::Missing) return;
 
-  if (name != m_settings().name) {
+  if (name != now.name) {
     m_view.SetPortName(name);
     // A view that keeps the name must not make us open whatever is there.
     if (m_settings().name != name) return;

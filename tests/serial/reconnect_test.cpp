@@ -274,6 +274,17 @@ TEST_F(Reconnect, NoWatchAfterDisconnectFailedOpenOrWithTheBoxOff) {
          device->CloseMaster();
          ASSERT_TRUE(WaitUntil([&] { return !connection.PortOpen(); }));
        }},
+      {"another port chosen during the watch",
+       [&] {
+         ASSERT_TRUE(connection.EnsurePortOpen());
+         device->CloseMaster();
+         ASSERT_TRUE(WaitUntil([&] { return connection.Watching(); }));
+         settings.name = "ttyUSB77";
+         device = std::make_unique<PtyPair>();
+         plugLink(device->SlavePath());
+         ASSERT_TRUE(WaitUntil([&] { return !connection.Watching(); }, 10000));
+         settings.name = link;
+       }},
       {"a port that failed to open",
        [&] {
          std::error_code ec;
@@ -302,7 +313,7 @@ TEST_F(Reconnect, NoWatchAfterDisconnectFailedOpenOrWithTheBoxOff) {
     EXPECT_FALSE(WaitUntil([&] { return connection.PortOpen(); }, 700));
     EXPECT_EQ(view.Count(Back(link)), 0u);
   }
-  EXPECT_EQ(afterLost, 2);  // told for each loss seen while open
+  EXPECT_EQ(afterLost, 3);  // told for each loss seen while open
 }
 
 }  // namespace
