@@ -55,6 +55,14 @@ void StreamLogSink::AppendLine(std::string_view line) {
   if (m_flush) std::fflush(m_out);
 }
 
+void StreamLogSink::AppendTelegramLine(std::string_view prefix, std::string_view, std::string_view hex) {
+  m_line.assign(prefix);
+  m_line.append(hex);
+  m_line.push_back('\n');
+  std::fwrite(m_line.data(), 1, m_line.size(), m_out);
+  if (m_flush) std::fflush(m_out);
+}
+
 DecodeSession::DecodeSession(const DecodeSessionOptions& options, LogSink& log)
     : m_options(options),
       m_clock(options.now ? std::unique_ptr<Clock>(new FixedClock(*options.now))

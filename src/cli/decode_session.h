@@ -33,10 +33,12 @@ class StreamLogSink : public LogSink {
  public:
   StreamLogSink(FILE* out, bool flushEachLine) : m_out(out), m_flush(flushEachLine) {}
   void AppendLine(std::string_view line) override;
+  void AppendTelegramLine(std::string_view prefix, std::string_view frame, std::string_view hex) override;
 
  private:
   FILE* m_out;
   bool m_flush;
+  std::string m_line;  // reused: one write per line
 };
 
 class DecodeSession {

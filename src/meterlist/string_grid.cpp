@@ -15,8 +15,7 @@ void StringGrid::SetRowCount(int rowCount) {
   rowCount = std::max(rowCount, 1);
   const int old = RowCount();
   if (rowCount == old) return;
-  m_rows.resize(static_cast<size_t>(rowCount),
-                std::vector<std::string>(static_cast<size_t>(m_colCount)));
+  m_rows.resize(static_cast<size_t>(rowCount), std::vector<std::string>(static_cast<size_t>(m_colCount)));
   ++m_version;
   if (m_bulkDepth > 0) {
     m_bulkDirty = true;
@@ -35,6 +34,18 @@ void StringGrid::SetCell(int col, int row, std::string text) {
   std::string& cell = m_rows[static_cast<size_t>(row)][static_cast<size_t>(col)];
   if (cell == text) return;
   cell = std::move(text);
+  CellWritten(col, row);
+}
+
+void StringGrid::SetCellText(int col, int row, std::string_view text) {
+  if (row < 0 || row >= RowCount() || col < 0 || col >= m_colCount) return;
+  std::string& cell = m_rows[static_cast<size_t>(row)][static_cast<size_t>(col)];
+  if (cell == text) return;
+  cell.assign(text.data(), text.size());
+  CellWritten(col, row);
+}
+
+void StringGrid::CellWritten(int col, int row) {
   ++m_version;
   if (m_bulkDepth > 0) {
     m_bulkDirty = true;
@@ -68,8 +79,7 @@ void DeleteGridRow(int row, StringGrid& grid) {
     for (int col = 0; col < grid.ColCount(); ++col) grid.SetCell(col, 1, std::string());
   } else {
     for (int r = row; r < grid.RowCount() - 1; ++r)
-      for (int col = 0; col < grid.ColCount(); ++col)
-        grid.SetCell(col, r, grid.Cell(col, r + 1));
+      for (int col = 0; col < grid.ColCount(); ++col) grid.SetCell(col, r, grid.Cell(col, r + 1));
     grid.SetRowCount(grid.RowCount() - 1);
     for (int r = 1; r < grid.RowCount(); ++r) grid.SetCell(0, r, std::to_string(r));
   }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class StringGrid {
@@ -28,6 +29,8 @@ class StringGrid {
   // Out-of-range cells read as empty and ignore writes, as a grid control does.
   const std::string& Cell(int col, int row) const;
   void SetCell(int col, int row, std::string text);
+  // The same, into the cell's own storage: no allocation once the cell has held a text as long.
+  void SetCellText(int col, int row, std::string_view text);
   const std::vector<std::string>& Row(int row) const { return m_rows.at(row); }
 
   // Increases with every change; lets callers keep derived data (an index)
@@ -41,6 +44,8 @@ class StringGrid {
   void EndBulkChange();
 
  private:
+  void CellWritten(int col, int row);
+
   int m_colCount;
   std::vector<std::vector<std::string>> m_rows;
   std::uint64_t m_version = 0;

@@ -13,39 +13,60 @@ std::string ManufacturerText(std::uint8_t low, std::uint8_t high) {
 
 const char* MediumText(std::uint8_t deviceType) {
   static constexpr std::array<const char*, 17> kLow = {
-      "Other",     "Oil",        "Electricity", "Gas",       "Heat",    "Steam",
-      "Hot water", "Water",      "H.C.A",       "Compr. air", "Cool (out)", "Cool (in)",
-      "Heat",      "Heat/Cool",  "Bus",         "Unknown",   "Cold water"};
+      "Other",     "Oil",       "Electricity", "Gas",        "Heat",       "Steam",
+      "Hot water", "Water",     "H.C.A",       "Compr. air", "Cool (out)", "Cool (in)",
+      "Heat",      "Heat/Cool", "Bus",         "Unknown",    "Cold water"};
   if (deviceType < kLow.size()) return kLow[deviceType];
   switch (deviceType) {
-    case 0x62: return "Hot water";
-    case 0x72: return "Cold water";
-    case 0x80: return "H.C.A";
-    default: return "Other";
+    case 0x62:
+      return "Hot water";
+    case 0x72:
+      return "Cold water";
+    case 0x80:
+      return "H.C.A";
+    default:
+      return "Other";
   }
 }
 
 std::string EncryptionText(std::uint8_t config1, std::uint8_t config2) {
-  if (config1 == 0 && config2 == 0) return "Not encrypted ";
   std::string text;
+  AppendEncryptionText(text, config1, config2);
+  return text;
+}
+
+void AppendEncryptionText(std::string& text, std::uint8_t config1, std::uint8_t config2) {
+  if (config1 == 0 && config2 == 0) {
+    text += "Not encrypted ";
+    return;
+  }
   switch (config2 & 0x0F) {
-    case 5: text = "AES-128, Mode 5 (Dedicated IV). "; break;
-    case 4: text = "AES-128, Mode 4 (Zero IV). "; break;
-    case 0: text = "Not encrypted "; break;
-    default: break;
+    case 5:
+      text += "AES-128, Mode 5 (Dedicated IV). ";
+      break;
+    case 4:
+      text += "AES-128, Mode 4 (Zero IV). ";
+      break;
+    case 0:
+      text += "Not encrypted ";
+      break;
+    default:
+      break;
   }
   const int blocks = config1 >> 4;
   if (blocks >= 1 && blocks <= 9) {
     text += static_cast<char>('0' + blocks);
     text += " blocks to decrypt. ";
   } else if (blocks >= 10) {
-    text += " " + std::to_string(blocks) + " blocks to decrypt. ";
+    text += ' ';
+    text += static_cast<char>('0' + blocks / 10);
+    text += static_cast<char>('0' + blocks % 10);
+    text += " blocks to decrypt. ";
   }
-  return text;
 }
 
-void DateTimeText(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4,
-                  std::string_view vif, std::string& result) {
+void DateTimeText(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4, std::string_view vif,
+                  std::string& result) {
   result.clear();
   if (vif != "6D" && vif != "ED") return;
   const int minute = b1 & 0x3F;

@@ -19,11 +19,12 @@ const char* MediumText(std::uint8_t deviceType);
 
 // The Notes text from the two configuration bytes (mode digit and block count).
 std::string EncryptionText(std::uint8_t config1, std::uint8_t config2);
+void AppendEncryptionText(std::string& out, std::uint8_t config1, std::uint8_t config2);
 
 // Date and time field of type F (four bytes as in the telegram). `vif` must be
 // exactly "6D" or "ED", otherwise the result is empty. Example: 05 09 47 3C -> "9:05, 7.12.26".
-void DateTimeText(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4,
-                  std::string_view vif, std::string& result);
+void DateTimeText(std::uint8_t b1, std::uint8_t b2, std::uint8_t b3, std::uint8_t b4, std::string_view vif,
+                  std::string& result);
 
 // Key filter of the numeric edits: digits, backspace, LF and CR pass; any
 // other character becomes ESC (27), which an edit does not insert.

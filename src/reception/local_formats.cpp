@@ -90,6 +90,19 @@ std::string LocalFormats::ShortDate(const LocalTime& t) const {
   return m_lastDateText;
 }
 
+const std::string& TimeTexts::LinePrefix(const LocalTime& t) const {
+  if (m_prefix.empty() || t.second != m_prefixTime.second || t.minute != m_prefixTime.minute ||
+      t.hour != m_prefixTime.hour || t.day != m_prefixTime.day || t.month != m_prefixTime.month ||
+      t.year != m_prefixTime.year) {
+    m_prefix = Date(t);
+    m_prefix += ", ";
+    m_prefix += Time(t);
+    m_prefix += ": ";
+    m_prefixTime = t;
+  }
+  return m_prefix;
+}
+
 std::string LocalFormats::LongTime(const LocalTime& t) const {
   if (t.hour != m_lastTime.hour || t.minute != m_lastTime.minute || t.second != m_lastTime.second ||
       m_lastTimeText.empty()) {

@@ -77,9 +77,13 @@ class TimeTexts {
   LocalTime Now() const { return m_clock.Now(); }
   std::string Date(const LocalTime& t) const { return m_formats.ShortDate(t); }
   std::string Time(const LocalTime& t) const { return m_formats.LongTime(t); }
+  // "date, time: " as a telegram's log line starts; made once per second.
+  const std::string& LinePrefix(const LocalTime& t) const;
   const LocalFormats& Formats() const { return m_formats; }
 
  private:
   const Clock& m_clock;
   const LocalFormats& m_formats;
+  mutable LocalTime m_prefixTime;
+  mutable std::string m_prefix;
 };

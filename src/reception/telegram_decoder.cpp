@@ -7,8 +7,8 @@
 #include "hex.h"
 
 const char* const kTableTitles[kTableColumns] = {
-    "No. ",   "Meter ID ",  "MFR ",  "Aux ID ", "Control fields ", "Medium ",
-    "RSSI, dBm ", "Time ", "Date ", "Notes ", "Full telegram "};
+    "No. ",       "Meter ID ", "MFR ",  "Aux ID ", "Control fields ", "Medium ",
+    "RSSI, dBm ", "Time ",     "Date ", "Notes ",  "Full telegram "};
 
 StringGrid MakeTelegramTable() {
   StringGrid grid(kTableColumns, 2);
@@ -51,7 +51,13 @@ void MeterRowIndex::Written(const StringGrid& table, const std::string& meterId,
 
 bool IsAcceptedCI(std::uint8_t ci) {
   switch (ci) {
-    case 0x71: case 0x72: case 0x78: case 0x7A: case 0x8D: case 0xA0: case 0xA2:
+    case 0x71:
+    case 0x72:
+    case 0x78:
+    case 0x7A:
+    case 0x8D:
+    case 0xA0:
+    case 0xA2:
       return true;
     default:
       return false;
@@ -65,43 +71,76 @@ namespace {
 // never has its signal or end byte read as a header field.
 bool HasField(std::string_view frame, size_t lastOffset) { return lastOffset + 3 <= frame.size(); }
 
-std::string Hex2(std::string_view frame, size_t offset) { return HexByte(ByteAt(frame, offset)); }
-
 }  // namespace
 
 std::string MeterIdText(std::string_view frame) {
   if (!HasField(frame, 8)) return std::string();
-  std::string id;
-  id.reserve(8);
-  for (size_t off : {8u, 7u, 6u, 5u}) id += Hex2(frame, off);
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string id(8, '0');
+  for (size_t k = 0; k < 4; ++k) {
+    const std::uint8_t b = ByteAt(frame, 8 - k);
+    id[2 * k] = kDigits[b >> 4];
+    id[2 * k + 1] = kDigits[b & 0x0F];
+  }
   return id;
 }
 
+namespace {
+
+// Texts built per frame, kept from one frame to the next so that a warm
+// receive path allocates nothing.
+struct Scratch {
+  std::string hex;
+  std::string notes;
+  std::string status;
+  std::string line;
+};
+
+Scratch& DecodeScratch() {
+  thread_local Scratch scratch;
+  return scratch;
+}
+
+void PutHex2(char* at, std::uint8_t value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  at[0] = kDigits[value >> 4];
+  at[1] = kDigits[value & 0x0F];
+}
+
+std::string_view DecimalText(char (&buffer)[16], int value) {
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  (void)ec;
+  return std::string_view(buffer, static_cast<size_t>(end - buffer));
+}
+
+}  // namespace
+
 void DecodeTelegram(std::string_view frame, const DecodeOptions& options, TelegramContext& ctx) {
   const LocalTime now = ctx.eventTime ? *ctx.eventTime : ctx.time.Now();
-  std::string hex = HexText(frame);
+  Scratch& scratch = DecodeScratch();
+  scratch.hex.clear();
+  AppendHexText(scratch.hex, frame);
+  const std::string_view hex = scratch.hex;
 
   const bool hasCI = HasField(frame, 11);
   const std::uint8_t ci = hasCI ? ByteAt(frame, 11) : 0;
   if (options.discardWrongCI && hasCI && !IsAcceptedCI(ci)) {
-    ctx.log.AppendLine("Wrong CI-field - " + HexByte(ci) + ", full frame below, at " + ctx.time.Time(now) +
-                       ", " + ctx.time.Date(now));
-    ctx.log.AppendLine(hex);
+    std::string& line = scratch.line;
+    line.assign("Wrong CI-field - ");
+    line += HexByte(ci);
+    line += ", full frame below, at ";
+    line += ctx.time.Time(now);
+    line += ", ";
+    line += ctx.time.Date(now);
+    ctx.log.AppendLine(line);
+    ctx.log.AppendTelegramLine({}, frame, hex);
     return;
   }
 
   const std::string meterId = MeterIdText(frame);
-  const bool isRepeater =
-      !meterId.empty() && (meterId == options.repeaterId || meterId == options.newId);
+  const bool isRepeater = !meterId.empty() && (meterId == options.repeaterId || meterId == options.newId);
 
-  if (!options.onlyRepeater || isRepeater) {
-    std::string line = ctx.time.Date(now);
-    line += ", ";
-    line += ctx.time.Time(now);
-    line += ": ";
-    line += hex;
-    ctx.log.AppendLine(line);
-  }
+  if (!options.onlyRepeater || isRepeater) ctx.log.AppendTelegramLine(ctx.time.LinePrefix(now), frame, hex);
 
   if (isRepeater) {
     if (ctx.repeaterAnswer) ctx.repeaterAnswer(frame);
@@ -146,26 +185,42 @@ void DecodeTelegram(std::string_view frame, const DecodeOptions& options, Telegr
   }
 
   try {
-    table.SetCell(kColNumber, row, std::to_string(CellToInt(table.Cell(kColNumber, row - 1), 0) + 1));
-    table.SetCell(kColMeterId, row, meterId);
-    table.SetCell(kColControl, row,
-                  "C=0x" + Hex2(frame, 2) + ", Stat=0x" + HexByte(status) + ", SIG=0x" + HexByte(config1));
-    table.SetCell(kColManufacturer, row, ManufacturerText(ByteAt(frame, 3), ByteAt(frame, 4)));
-    table.SetCell(kColMedium, row, MediumText(ByteAt(frame, 10)));
-    table.SetCell(kColAuxId, row,
-                  ci == 0x72 ? Hex2(frame, 15) + Hex2(frame, 14) + Hex2(frame, 13) + Hex2(frame, 12)
-                             : std::string());
-    table.SetCell(kColRssi, row, std::to_string(ByteAt(frame, frame.size() - 2) >> 1));
-    table.SetCell(kColTelegram, row, std::move(hex));
-    table.SetCell(kColTime, row, ctx.time.Time(now));
-    table.SetCell(kColDate, row, ctx.time.Date(now));
-    table.SetCell(kColNotes, row,
-                  ci == 0x78 ? std::string("Not encrypted (no header)") : EncryptionText(config1, config2));
+    char number[16];
+    table.SetCellText(kColNumber, row,
+                      DecimalText(number, CellToInt(table.Cell(kColNumber, row - 1), 0) + 1));
+    table.SetCellText(kColMeterId, row, meterId);
+    char control[] = "C=0x??, Stat=0x??, SIG=0x??";
+    PutHex2(control + 4, ByteAt(frame, 2));
+    PutHex2(control + 15, status);
+    PutHex2(control + 25, config1);
+    table.SetCellText(kColControl, row, std::string_view(control, sizeof control - 1));
+    const std::string manufacturer = ManufacturerText(ByteAt(frame, 3), ByteAt(frame, 4));
+    table.SetCellText(kColManufacturer, row, manufacturer);
+    table.SetCellText(kColMedium, row, MediumText(ByteAt(frame, 10)));
+    char aux[8];
+    if (ci == 0x72)
+      for (int k = 0; k < 4; ++k) PutHex2(aux + 2 * k, ByteAt(frame, static_cast<size_t>(15 - k)));
+    table.SetCellText(kColAuxId, row, ci == 0x72 ? std::string_view(aux, sizeof aux) : std::string_view());
+    char rssi[16];
+    table.SetCellText(kColRssi, row, DecimalText(rssi, ByteAt(frame, frame.size() - 2) >> 1));
+    table.SetCellText(kColTelegram, row, hex);
+    table.SetCellText(kColTime, row, ctx.time.Time(now));
+    table.SetCellText(kColDate, row, ctx.time.Date(now));
+    scratch.notes.clear();
+    if (ci == 0x78)
+      scratch.notes = "Not encrypted (no header)";
+    else
+      AppendEncryptionText(scratch.notes, config1, config2);
+    table.SetCellText(kColNotes, row, scratch.notes);
   } catch (const std::exception& e) {
     ctx.log.AppendLine(ctx.time.Date(now) + ": " + e.what());
     return;
   }
   if (ctx.index) ctx.index->Written(table, meterId, row);
-  if (ctx.setStatus) ctx.setStatus("Last read device: " + meterId);
+  if (ctx.setStatus) {
+    scratch.status.assign("Last read device: ");
+    scratch.status += meterId;
+    ctx.setStatus(scratch.status);
+  }
   if (ctx.rowWritten) ctx.rowWritten(row);
 }

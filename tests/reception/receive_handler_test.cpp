@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <chrono>
 #include <cstdlib>
+#include <new>
 #include <stdexcept>
 #include <thread>
 
@@ -169,4 +170,91 @@ TEST(SystemClock, AgreesWithQtAndFollowsAChangeOfTimeZone) {
   else
     unsetenv("TZ");
   tzset();
+}
+
+// Every allocation of this test program, counted while `g_counting` is on.
+namespace {
+thread_local bool g_counting = false;
+thread_local long g_allocations = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (g_counting) ++g_allocations;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+// Keeps nothing, as a sink that stores elsewhere would.
+class CountingSink : public LogSink {
+ public:
+  void AppendLine(std::string_view line) override { chars += line.size(); }
+  size_t chars = 0;
+};
+}  // namespace
+
+// Once the table holds every meter, a telegram costs no allocation: not on
+// the log line, the table cells, the status text nor the frame assembly.
+TEST(ReceiveHandler, AWarmReceivePathAllocatesNothingPerTelegram) {
+  for (const bool onlyRepeater : {false, true}) {
+    SCOPED_TRACE(onlyRepeater ? "only service data" : "every telegram logged");
+    DecoderFixture f;
+    f.options.onlyRepeater = onlyRepeater;
+    CountingSink sink;
+    size_t statusChars = 0;
+    int rows = 0;
+    TelegramContext ctx{sink, f.table, f.time, {}, {}, {}};
+    ctx.setStatus = [&statusChars](const std::string& s) { statusChars += s.size(); };
+    ctx.rowWritten = [&rows](int) { ++rows; };
+    ReceiveHandler handler(std::move(ctx));
+    auto stream = [](int pass) {
+      Bytes s;
+      for (int m = 0; m < 300; ++m) {
+        char id[9];
+        std::snprintf(id, sizeof id, "%08d", 10000000 + m);
+        const std::uint8_t ci = m % 3 == 0 ? 0x72 : m % 3 == 1 ? 0x7A : 0x78;
+        s += WrapFrame(MeterTelegram(id, ci, 0x41), static_cast<std::uint8_t>(0x80 + 2 * pass));
+      }
+      s += WrapFrame(MeterTelegram("11223344", 0x7B, 0x01), 0x80);  // wrong CI: two log lines
+      return s;
+    };
+    const Bytes warm = stream(0), again = stream(1);
+    size_t pos = 0;
+    const ReceiveHandler::ReadFn read = [&](char* dest, int max) {
+      const int n = std::min<int>(max, static_cast<int>(again.size() - pos));
+      std::copy_n(again.data() + pos, n, dest);
+      pos += static_cast<size_t>(n);
+      return n;
+    };
+    // Warm: every meter in the table, the buffers grown to a whole staging area.
+    for (size_t at = 0; at < warm.size(); at += 333) handler.ReceiveBytes(warm.substr(at, 333), f.options);
+    size_t warmPos = 0;
+    handler.ReceiveEvent(
+        static_cast<int>(warm.size()),
+        [&](char* dest, int max) {
+          const int n = std::min<int>(max, static_cast<int>(warm.size() - warmPos));
+          std::copy_n(warm.data() + warmPos, n, dest);
+          warmPos += static_cast<size_t>(n);
+          return n;
+        },
+        f.options);
+    ASSERT_EQ(f.table.RowCount(), 301);
+    const size_t charsBefore = sink.chars;
+    const int rowsBefore = rows;
+
+    g_allocations = 0;
+    g_counting = true;
+    for (size_t at = 0; at < again.size(); at += 333)
+      handler.ReceiveBytes(std::string_view(again).substr(at, 333), f.options);
+    handler.ReceiveEvent(static_cast<int>(again.size()), read, f.options);
+    g_counting = false;
+
+    EXPECT_EQ(g_allocations, 0);
+    EXPECT_EQ(rows - rowsBefore, 600);  // every frame did write its row
+    EXPECT_GT(sink.chars, charsBefore);
+    EXPECT_EQ(f.table.Cell(kColRssi, 300), std::to_string((0x80 + 2) >> 1));
+    EXPECT_EQ(handler.Stats().decodeErrors, 0u);
+  }
 }
