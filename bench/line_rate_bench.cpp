@@ -152,7 +152,7 @@ class LatencyProbe {
     const auto at = Steady::now();
     if (m_seen < 0) return;  // not started
     for (int i = m_seen; i < count; ++i) {
-      const std::string_view line = log.Store().Line(static_cast<size_t>(i));
+      const std::string line = log.Store().Line(static_cast<size_t>(i));
       const auto colon = line.find(": ");
       if (colon != std::string_view::npos) m_pending.push_back({std::string(line.substr(colon + 2)), at});
     }
@@ -316,9 +316,9 @@ void AppendTelegramLine(LogView& log, int i, const std::string& frame, size_t& c
   char prefix[32];
   const int s = 8 * 3600 + i / 12;
   std::snprintf(prefix, sizeof prefix, "08.12.2026, %02d:%02d:%02d: ", s / 3600 % 24, s / 60 % 60, s % 60);
-  const std::string line = prefix + HexText(frame);
-  chars += line.size();
-  log.AppendLine(std::string_view(line));
+  const std::string hex = HexText(frame);
+  chars += std::strlen(prefix) + hex.size();
+  log.AppendTelegramLine(prefix, frame, hex);
 }
 
 }  // namespace

@@ -36,8 +36,9 @@ void LogMemo::SaveToFile(Prompts& prompts, ErrorLogs& logs) const {
 
   const LogStore& lines = Store();
   std::string content;
+  std::string scratch;
   for (size_t i = 0; i < lines.Count(); ++i) {
-    content += lines.Line(i);
+    content += lines.LineView(i, scratch);
     content += "\r\n";
   }
   std::string error;

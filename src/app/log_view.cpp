@@ -38,6 +38,11 @@ void LogView::AppendLine(std::string_view line) {
   ScheduleRefresh();
 }
 
+void LogView::AppendTelegramLine(std::string_view prefix, std::string_view frame, std::string_view) {
+  m_store.AppendTelegram(prefix, frame);
+  ScheduleRefresh();
+}
+
 void LogView::AppendLine(const QString& line) {
   const QByteArray utf8 = line.toUtf8();
   AppendLine(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
@@ -52,7 +57,8 @@ void LogView::Clear() {
 }
 
 QString LogView::Line(int index) const {
-  const std::string_view l = m_store.Line(static_cast<size_t>(index));
+  std::string scratch;
+  const std::string_view l = m_store.LineView(static_cast<size_t>(index), scratch);
   return QString::fromUtf8(l.data(), static_cast<qsizetype>(l.size()));
 }
 
@@ -167,14 +173,14 @@ void LogView::paintEvent(QPaintEvent*) {
     } else {
       p.setPen(pal.color(QPalette::Text));
     }
-    const std::string_view line = m_store.Line(static_cast<size_t>(i));
+    const std::string_view line = m_store.LineView(static_cast<size_t>(i), m_paintScratch);
     if (cols > 0 && IsPlainAscii(line.substr(0, firstCol + cols))) {
       if (firstCol >= line.size()) continue;
       const std::string_view part = line.substr(firstCol, cols);
       p.drawText(QPointF(x + static_cast<qreal>(firstCol) * advance, y + ascent),
                  QString::fromLatin1(part.data(), static_cast<qsizetype>(part.size())));
     } else {
-      p.drawText(x, y + ascent, Line(i));
+      p.drawText(x, y + ascent, QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
     }
   }
 }

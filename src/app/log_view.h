@@ -23,6 +23,8 @@ class LogView : public QAbstractScrollArea, public LogSink {
   explicit LogView(QWidget* parent = nullptr);
 
   void AppendLine(std::string_view line) override;
+  // Keeps the frame's bytes, not its text.
+  void AppendTelegramLine(std::string_view prefix, std::string_view frame, std::string_view hex) override;
   void AppendLine(const QString& line);
   // Empties the window (File / "Clear log").
   void Clear();
@@ -70,6 +72,7 @@ class LogView : public QAbstractScrollArea, public LogSink {
   void EnsureVisible(int line);
 
   LogStore m_store;
+  std::string m_paintScratch;
   bool m_refreshQueued = false;
   QTimer* m_refreshTimer;
   QElapsedTimer m_flushed;  // since the last refresh

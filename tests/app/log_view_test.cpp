@@ -10,6 +10,9 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
+
+#include "hex.h"
 
 TEST(LogStore, KeepsEveryLineCompactly) {
   LogStore store;
@@ -138,4 +141,116 @@ TEST(LogView, ShowsAStreamOfLinesAtMostSixtyTimesASecondFollowingTheEnd) {
   EXPECT_LE(refreshes, elapsed / LogView::kRefreshIntervalMs + 2);
   EXPECT_TRUE(followed);
   EXPECT_EQ(view.Line(view.LineCount() - 1), QString::fromStdString("line " + std::to_string(appended - 1)));
+}
+
+namespace {
+// A frame of `size` bytes, the bytes running from `first`.
+std::string Frame(size_t size, int first) {
+  std::string f;
+  for (size_t i = 0; i < size; ++i) f.push_back(static_cast<char>((first + static_cast<int>(i)) & 0xFF));
+  return f;
+}
+}  // namespace
+
+// A received frame's line is kept as its bytes and reads back as exactly the
+// text it stands for, among text lines, whatever its prefix.
+TEST(LogStore, ReceivedFramesReadBackAsTheirText) {
+  struct Case {
+    const char* prefix;
+    std::string frame;  // empty: a text line of `prefix`
+  };
+  const std::vector<Case> cases = {
+      {"08.12.2026, 21:00:00: ", Frame(58, 0x68)},
+      {"", Frame(58, 0x10)},  // the hex line below a wrong CI field
+      {"Wrong CI-field - 7B, full frame below, at 21:00:00, 08.12.2026", ""},
+      {"08.12.2026, 21:00:00: ", Frame(256, 0)},  // every byte value
+      {"08.12.2026, 21:00:01: ", Frame(1, 0xFF)},
+      {"08.12.2026, 21:00:00: ", Frame(12, 0xA0)},  // an earlier second again
+      {"", ""},
+      {"8/12/26, 9:00:01 PM: ", Frame(3, 0x16)},
+  };
+  LogStore store;
+  std::vector<std::string> expected;
+  for (int round = 0; round < 2; ++round) {
+    for (const Case& c : cases) {
+      if (c.frame.empty()) {
+        store.Append(c.prefix);
+        expected.emplace_back(c.prefix);
+      } else {
+        store.AppendTelegram(c.prefix, c.frame);
+        expected.push_back(c.prefix + HexText(c.frame));
+      }
+    }
+    ASSERT_EQ(store.Count(), expected.size());
+    std::string scratch;
+    size_t longest = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(store.Line(i), expected[i]) << i;
+      EXPECT_EQ(store.LineView(i, scratch), expected[i]) << i;
+      longest = std::max(longest, expected[i].size());
+    }
+    EXPECT_EQ(store.MaxLength(), longest);
+    // Emptied, it starts again from nothing.
+    store.Clear();
+    expected.clear();
+    EXPECT_EQ(store.Count(), 0u);
+    EXPECT_EQ(store.MaxLength(), 0u);
+  }
+}
+
+// A busy day: two hundred thousand telegrams, twelve a second, each line
+// held in well under 100 bytes with its reference.
+TEST(LogStore, ATelegramLineTakesItsFrameAndLittleMore) {
+  LogStore store;
+  const int n = 200000;
+  const std::string frame = Frame(58, 0x68);
+  for (int i = 0; i < n; ++i) {
+    char prefix[32];
+    const int s = i / 12;
+    std::snprintf(prefix, sizeof prefix, "08.12.2026, %02d:%02d:%02d: ", s / 3600, s / 60 % 60, s % 60);
+    store.AppendTelegram(prefix, frame);
+  }
+  EXPECT_LE(store.MemoryBytes() / n, 100u);
+  EXPECT_EQ(store.Line(n - 1), "08.12.2026, 04:37:46: " + HexText(frame));
+  EXPECT_EQ(store.Line(0), "08.12.2026, 00:00:00: " + HexText(frame));
+}
+
+// The window shows, selects and copies a received frame's line exactly as
+// the same line given as text.
+TEST(LogView, ReceivedFramesLookAndCopyAsTheirText) {
+  LogView asText, asFrames;
+  for (LogView* view : {&asText, &asFrames}) {
+    QFont mono(QStringList{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Monospace")});
+    mono.setPointSize(9);
+    view->setFont(mono);
+    view->resize(360, 160);
+    view->show();
+  }
+  for (int i = 0; i < 300; ++i) {
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "08.12.2026, 21:%02d:%02d: ", i / 60, i % 60);
+    const std::string frame = Frame(20 + static_cast<size_t>(i % 50), i);
+    const std::string hex = HexText(frame);
+    asText.AppendLine(std::string(prefix) + hex);
+    asFrames.AppendTelegramLine(prefix, frame, hex);
+    if (i % 7 == 0) {
+      asText.AppendLine(std::string("Exception receiving - ") + std::to_string(i));
+      asFrames.AppendLine(std::string("Exception receiving - ") + std::to_string(i));
+    }
+  }
+  asText.Flush();
+  asFrames.Flush();
+  EXPECT_EQ(asFrames.Lines(), asText.Lines());
+  asText.SelectAll();
+  asFrames.SelectAll();
+  EXPECT_EQ(asFrames.SelectedText(), asText.SelectedText());
+  asFrames.CopySelection();
+  EXPECT_EQ(QApplication::clipboard()->text(), asText.SelectedText());
+  for (int scroll : {0, 200}) {
+    for (LogView* view : {&asText, &asFrames}) {
+      view->horizontalScrollBar()->setValue(scroll);
+      view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum() / 2);
+    }
+    EXPECT_EQ(asFrames.viewport()->grab().toImage(), asText.viewport()->grab().toImage()) << scroll;
+  }
 }

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app_test_util.h"
+#include "hex.h"
 #include "log_memo.h"
 #include "program.h"
 #include "settings_window.h"
@@ -705,6 +706,21 @@ TEST(SaveLogFile, WritesEveryLineWithCrLfReplacingTheFile) {
     EXPECT_EQ(f.TakeShown().size(), 2u);
     EXPECT_EQ(ReadFile(f.Path("glog.txt")), "<missing>");
   }
+}
+
+// A received frame's line is saved as the text the window shows.
+TEST(SaveLogFile, ReceivedFramesAreSavedAsTheirText) {
+  TablesFixture f;
+  TForm1& form = f.Form();
+  const std::string file = f.Path("saved.txt");
+  const std::string frame("\x68\x04\x44\x2D\x2C\x80\x16", 7);
+  form.Memo_log->AppendTelegramLine("07.12.2026, 09:05:03: ", frame, HexText(frame));
+  form.Memo_log->AppendTelegramLine("", frame, HexText(frame));
+  form.Memo_log->AppendLine(std::string_view("Exception - bad answer"));
+  f.prompts.fileAnswers = {file};
+  form.Savelogfile1->trigger();
+  EXPECT_EQ(ReadFile(file),
+            "\r\n07.12.2026, 09:05:03: 68 04 44 2D 2C 80 16 \r\n68 04 44 2D 2C 80 16 \r\nException - bad answer\r\n");
 }
 
 TEST(SaveLogFile, FailuresAreShownAndLogged) {
