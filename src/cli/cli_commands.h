@@ -22,6 +22,8 @@ int RunMonitor(const CliArgs& args);
 const char* MonitorHelp();
 int RunSend(const CliArgs& args);
 const char* SendHelp();
+int RunSurvey(const CliArgs& args);
+const char* SurveyHelp();
 int RunSetInKorvex(const CliArgs& args);
 const char* SetInKorvexHelp();
 

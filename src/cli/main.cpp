@@ -15,6 +15,7 @@ const CliCommand kCommands[] = {
     {"monitor", "print the log lines of a live serial port", RunMonitor, MonitorHelp},
     {"frame", "print the frame of one repeater command", RunFrame, FrameHelp},
     {"send", "send one repeater command and print its answers", RunSend, SendHelp},
+    {"survey", "which meters are heard directly and through the repeater", RunSurvey, SurveyHelp},
     {"set-in-korvex", "write the repeater's ID into the Korvex", RunSetInKorvex, SetInKorvexHelp},
 };
 

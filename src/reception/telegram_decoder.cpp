@@ -117,6 +117,7 @@ std::string_view DecimalText(char (&buffer)[16], int value) {
 
 void DecodeTelegram(std::string_view frame, const DecodeOptions& options, TelegramContext& ctx) {
   const LocalTime now = ctx.eventTime ? *ctx.eventTime : ctx.time.Now();
+  if (ctx.observer) ctx.observer->OnFrame(frame, options, now);
   Scratch& scratch = DecodeScratch();
   scratch.hex.clear();
   AppendHexText(scratch.hex, frame);

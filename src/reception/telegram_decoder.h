@@ -10,6 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "frame_facts.h"
 #include "local_formats.h"
 #include "log_sink.h"
 #include "string_grid.h"
@@ -73,6 +74,7 @@ struct TelegramContext {
   // The time of the receive event being decoded: every frame of one event
   // has the same, and the clock is read once per event. Empty: read it per frame.
   std::optional<LocalTime> eventTime = std::nullopt;
+  FrameObserver* observer = nullptr;  // optional: told of every frame first
 };
 
 // The CI values accepted when "Discard if wrong CI" is on.

@@ -1,0 +1,345 @@
+// velrpt-cli survey: which meters a site hears, directly and through the
+// repeater, from a capture or a live port; printed once at the end.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "cli_commands.h"
+#include "cli_port.h"
+#include "frame_assembler.h"
+#include "hex_reader.h"
+#include "serial_port.h"
+#include "sim_runner.h"
+#include "survey.h"
+#include "telegram_decoder.h"
+
+namespace {
+
+enum class Format { kText, kCsv, kJson };
+
+struct SurveyOptions {
+  DecodeOptions decode;
+  PortOptions port;
+  std::string file;
+  bool haveFile = false;
+  bool hex = false;
+  double seconds = -1;
+  std::uint32_t minCount = 0;
+  Format format = Format::kText;
+  std::string separator = ";";
+  bool haveSeparator = false;
+};
+
+constexpr unsigned long kMaxMinCount = 1000000000;
+constexpr double kMaxSeconds = 86400 * 366;
+
+std::string Parse(const CliArgs& args, SurveyOptions& o) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string error;
+    if (ParsePortOption(args, i, o.port, error)) {
+      if (!error.empty()) return error;
+      continue;
+    }
+    const std::string& a = args[i];
+    const bool takesValue = a == "--repeater-id" || a == "--min-count" || a == "--separator" || a == "--seconds";
+    if (takesValue && i + 1 >= args.size()) return "option " + a + " needs a value";
+    if (a == "--hex") {
+      o.hex = true;
+    } else if (a == "--accept-any-ci") {
+      o.decode.discardWrongCI = false;
+    } else if (a == "--csv" || a == "--json") {
+      const Format f = a == "--csv" ? Format::kCsv : Format::kJson;
+      if (o.format != Format::kText && o.format != f) return "--csv and --json exclude each other";
+      o.format = f;
+    } else if (a == "--repeater-id") {
+      o.decode.repeaterId = args[++i];
+    } else if (a == "--separator") {
+      o.separator = args[++i];
+      o.haveSeparator = true;
+      if (o.separator.empty()) return "--separator needs a character";
+    } else if (a == "--min-count") {
+      const std::string& v = args[++i];
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long n = std::strtoul(v.c_str(), &end, 10);
+      if (v.empty() || v[0] == '-' || *end != '\0' || errno == ERANGE || n > kMaxMinCount)
+        return "--min-count must be a whole number from 0 to " + std::to_string(kMaxMinCount) + ", not '" + v + "'";
+      o.minCount = static_cast<std::uint32_t>(n);
+    } else if (a == "--seconds") {
+      const std::string& v = args[++i];
+      char* end = nullptr;
+      o.seconds = std::strtod(v.c_str(), &end);
+      if (v.empty() || *end != '\0' || !(o.seconds >= 0) || o.seconds > kMaxSeconds)
+        return "--seconds must be a number from 0 to " + std::to_string(static_cast<long>(kMaxSeconds)) +
+               ", not '" + v + "'";
+    } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+      return "unknown option '" + a + "'";
+    } else if (!o.haveFile) {
+      o.file = a;
+      o.haveFile = true;
+    } else {
+      return "only one input file, not '" + a + "'";
+    }
+  }
+  if (o.haveSeparator && o.format != Format::kCsv) return "--separator goes with --csv";
+  const bool live = o.port.havePort || o.port.simulate;
+  if (live) {
+    if (o.haveFile || o.hex) return "a capture file or a port, not both";
+    if (std::string error = CheckPortChoice(o.port); !error.empty()) return error;
+  } else if (o.seconds >= 0) {
+    return "--seconds goes with --port or --simulate";
+  }
+  return {};
+}
+
+// The survey of the frames cut from each receive event; every frame of one
+// event carries the moment it was read, as the window stamps them.
+class SurveyFeed {
+ public:
+  SurveyFeed(const DecodeOptions& options, survey::Survey& s) : m_options(options), m_survey(s) {}
+  void Receive(std::string_view bytes) {
+    const LocalTime now = m_clock.Now();
+    m_assembler.Feed(bytes, [&](std::string_view frame) { m_survey.OnFrame(frame, m_options, now); });
+  }
+  const DecodeOptions& Options() const { return m_options; }
+
+ private:
+  DecodeOptions m_options;
+  survey::Survey& m_survey;
+  SystemClock m_clock;
+  FrameAssembler m_assembler;
+};
+
+int ReadCapture(const SurveyOptions& o, SurveyFeed& feed) {
+  int fd = STDIN_FILENO;
+  if (o.haveFile && o.file != "-") {
+    fd = ::open(o.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return CliError("cannot read '" + o.file + "': " + std::strerror(errno));
+  }
+  HexReader hexReader;
+  std::string buffer(65536, '\0');
+  std::string bytes;
+  int status = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      status = CliError("cannot read '" + (o.haveFile ? o.file : std::string("standard input")) +
+                        "': " + std::strerror(errno));
+      break;
+    }
+    if (n == 0) break;
+    const std::string_view chunk(buffer.data(), static_cast<size_t>(n));
+    if (!o.hex) {
+      feed.Receive(chunk);
+      continue;
+    }
+    bytes.clear();
+    if (!hexReader.Convert(chunk, bytes)) {
+      status = CliError("bad hexadecimal text in the input");
+      break;
+    }
+    if (!bytes.empty()) feed.Receive(bytes);
+  }
+  if (status == 0 && o.hex && !hexReader.Complete()) status = CliError("bad hexadecimal text: a lone digit at the end");
+  if (fd != STDIN_FILENO) ::close(fd);
+  return status;
+}
+
+// Text on the terminal about the port; the survey itself comes at the end.
+class StderrLog : public LogSink {
+ public:
+  void AppendLine(std::string_view line) override {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
+  }
+};
+
+int SurveyPort(SurveyOptions& o, survey::Survey& s) {
+  QCoreApplication app(CliArgc(), CliArgv());
+  const std::unique_ptr<QSocketNotifier> stopper = RouteStopSignals(app);
+  if (!stopper) return CliError("cannot route the stop signals");
+  std::unique_ptr<sim::SimulatorRunner> simulator;
+  if (o.port.simulate) {
+    std::string error;
+    simulator = StartSimulator(o.port, error);
+    if (!simulator) return CliError("cannot start the simulator: " + error);
+    if (o.decode.repeaterId.empty()) o.decode.repeaterId = simulator->RepeaterId();
+  }
+  SurveyFeed feed(o.decode, s);
+  StderrLog log;
+  LogPortView view(log);
+  TSerialPort comm;
+  std::string staging(4096, '\0');
+  comm.OnRxChar = [&](TCustomSerialPort* sender, int count) {
+    while (count > 0) {
+      const int got = sender->ReadData(staging.data(), std::min<int>(count, static_cast<int>(staging.size())));
+      if (got <= 0) break;
+      feed.Receive(std::string_view(staging.data(), static_cast<size_t>(got)));
+      count -= got;
+    }
+  };
+  comm.OnHandlerException = [](const std::exception& e) { std::fprintf(stderr, "velrpt-cli: %s\n", e.what()); };
+  const PortSettings settings = o.port.settings;
+  PortConnection connection(
+      comm, [&] { return settings; }, view);
+  try {
+    connection.TogglePortConnection();
+  } catch (const std::exception& e) {
+    return CliError(e.what());
+  }
+  if (!connection.PortOpen()) return 1;
+  if (o.seconds >= 0) QTimer::singleShot(static_cast<int>(o.seconds * 1000), &app, &QCoreApplication::quit);
+  app.exec();
+  comm.Close();
+  return 0;
+}
+
+std::string TextTable(const survey::Survey& s, const std::vector<int>& rows) {
+  using survey::Column;
+  std::vector<std::vector<std::string>> cells;
+  cells.reserve(rows.size() + 1);
+  cells.emplace_back(survey::kColumnNames, survey::kColumnNames + survey::kColumnCount);
+  for (int i : rows) {
+    std::vector<std::string>& row = cells.emplace_back();
+    for (int c = 0; c < survey::kColumnCount; ++c) {
+      const auto col = static_cast<Column>(c);
+      row.push_back(col == Column::kPath ? survey::PathText(s.Records()[i]) : survey::CellText(s.Records()[i], col));
+    }
+  }
+  std::vector<size_t> width(survey::kColumnCount, 0);
+  for (const auto& row : cells)
+    for (int c = 0; c < survey::kColumnCount; ++c) width[c] = std::max(width[c], row[c].size());
+  std::string out;
+  for (const auto& row : cells) {
+    std::string line;
+    for (int c = 0; c < survey::kColumnCount; ++c) {
+      // Numbers right-aligned, texts left-aligned.
+      const bool number = survey::CellIsNumber(static_cast<Column>(c));
+      const std::string pad(width[c] - row[c].size(), ' ');
+      if (c) line += "  ";
+      line += number ? pad + row[c] : row[c] + pad;
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out += line;
+    out += '\n';
+  }
+  return out;
+}
+
+// One object per row, its fields in column order (a QJsonObject would sort
+// them). Qt encodes every key and text; a site has few distinct texts, so
+// each is encoded once. Numbers and the ISO times (digits and punctuation)
+// go as they are; the mean keeps its one decimal.
+std::string JsonArray(const survey::Survey& s, const std::vector<int>& rows) {
+  std::unordered_map<std::string, std::string> encoded;
+  auto encode = [&](const std::string& text) -> const std::string& {
+    auto [it, fresh] = encoded.try_emplace(text);
+    if (fresh) {
+      const QByteArray one =
+          QJsonDocument(QJsonArray{QString::fromStdString(text)}).toJson(QJsonDocument::Compact);
+      it->second = one.mid(1, one.size() - 2).toStdString();
+    }
+    return it->second;
+  };
+  std::string out = "[";
+  out.reserve(rows.size() * 420 + 8);
+  bool first = true;
+  for (int i : rows) {
+    const survey::MeterRecord& r = s.Records()[i];
+    out += first ? "\n{" : ",\n{";
+    first = false;
+    for (int c = 0; c < survey::kColumnCount; ++c) {
+      const auto col = static_cast<survey::Column>(c);
+      if (c) out += ',';
+      out += encode(survey::kColumnNames[c]);
+      out += ':';
+      const std::string cell = survey::CellText(r, col);
+      if (survey::CellIsEmpty(r, col))
+        out += "null";
+      else if (survey::CellIsNumber(col))
+        out += cell;
+      else if (col == survey::Column::kFirstSeen || col == survey::Column::kLastSeen || col == survey::Column::kId)
+        out += '"' + cell + '"';
+      else
+        out += encode(cell);
+    }
+    out += '}';
+  }
+  out += first ? "]\n" : "\n]\n";
+  return out;
+}
+
+}  // namespace
+
+const char* SurveyHelp() {
+  static const std::string text =
+      std::string(
+          "usage: velrpt-cli survey [FILE] [--hex] [--port NAME|--simulate --seconds S]\n"
+          "                         [--repeater-id ID] [--accept-any-ci] [--min-count N]\n"
+          "                         [--csv [--separator C]|--json]\n"
+          "Counts, per meter ID, the telegrams heard directly and through the repeater\n"
+          "(configuration bit 0), with their signal strength, from a recorded byte stream\n"
+          "(FILE, or standard input when FILE is absent or -) or a live port, and prints\n"
+          "the survey at the end, one row per meter ID sorted by ID. The selected\n"
+          "repeater's own telegrams have a row of their own, role \"repeater\".\n\n"
+          "  --hex                the input is hexadecimal text\n") +
+      kPortOptionsHelp +
+      "  --seconds S          with a port: stop after S seconds (else at Ctrl+C)\n"
+      "  --repeater-id ID     the selected repeater\n"
+      "  --accept-any-ci      \"Discard if wrong CI\" unchecked: wrong-CI telegrams count\n"
+      "  --min-count N        only meters heard at least N times\n"
+      "  --csv                delimited text with a header row\n"
+      "  --separator C        the CSV separator (default ;)\n"
+      "  --json               a JSON array of objects\n\n"
+      "Exit status: 0 done, 1 the port could not be opened, 2 bad input.\n";
+  return text.c_str();
+}
+
+int RunSurvey(const CliArgs& args) {
+  SurveyOptions o;
+  if (const std::string error = Parse(args, o); !error.empty()) return CliError(error);
+  survey::Survey s;
+  int status = 0;
+  if (o.port.havePort || o.port.simulate) {
+    status = SurveyPort(o, s);
+  } else {
+    SurveyFeed feed(o.decode, s);
+    status = ReadCapture(o, feed);
+  }
+  if (status == 1) return status;
+
+  const std::vector<int> rows = survey::SortedRows(s.Records(), survey::Column::kId, false, o.minCount);
+  std::string out;
+  switch (o.format) {
+    case Format::kCsv:
+      out = survey::DelimitedText(s.Records(), rows, o.separator, "\n");
+      break;
+    case Format::kJson:
+      out = JsonArray(s, rows);
+      break;
+    default:
+      out = TextTable(s, rows);
+      break;
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+  if (s.NotTracked())
+    std::fprintf(stderr, "velrpt-cli: %llu telegrams of meters beyond the first %zu not tracked\n",
+                 static_cast<unsigned long long>(s.NotTracked()), s.MaxMeters());
+  return status;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// JSON Lines: every received frame, and every port event, as one compact
+// JSON object per line, for jq, MQTT bridges and databases. The values are
+// the texts and numbers the table and the answer lines show for the frame.
+
+#include <QJsonObject>
+#include <QByteArray>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame_facts.h"
+#include "log_sink.h"
+
+namespace survey {
+
+// The frame's object: time, kind, hex and the header fields it carries.
+QJsonObject FrameObject(std::string_view frame, const FrameFacts& facts, const LocalTime& now);
+// The decoded records of a repeater's answer, added to `object`.
+void AddAnswerFields(QJsonObject& object, std::string_view frame);
+// A port event (open, loss, reconnection, error): its log line as `text`.
+QJsonObject PortObject(const std::string& text, const LocalTime& now);
+// Compact, with the line feed.
+QByteArray JsonLine(const QJsonObject& object);
+
+// Observes the receive path and listens to its log: an answer's object
+// carries the log lines decoded from it, so an object is written when the
+// next frame comes, or at Flush (after each receive event).
+class JsonLinesWriter : public FrameObserver, public LogSink {
+ public:
+  JsonLinesWriter(FILE* out, bool flushEachLine) : m_out(out), m_flushEach(flushEachLine) {}
+  ~JsonLinesWriter() override { Flush(); }
+
+  void OnFrame(std::string_view frame, const DecodeOptions& options, const LocalTime& now) override;
+  // A log line of the frame being decoded; only answers keep theirs.
+  void AppendLine(std::string_view line) override;
+  // A port event's log line.
+  void PortLine(const std::string& text, const LocalTime& now);
+  void Flush();
+
+ private:
+  void Write(const QJsonObject& object);
+
+  FILE* m_out;
+  bool m_flushEach;
+  bool m_pending = false;
+  bool m_pendingAnswer = false;
+  QJsonObject m_object;
+  std::vector<std::string> m_lines;
+};
+
+}  // namespace survey
