@@ -13,6 +13,8 @@ const char* const kDecodeOptionsHelp =
     "  --accept-any-ci      \"Discard if wrong CI\" unchecked\n"
     "  --table FILE         write the telegram table to FILE at the end\n"
     "  --separator C        separator of the table file (default ;)\n"
+    "  --json               JSON Lines instead of the log text: one object per frame\n"
+    "                       and per port event (see velrpt-cli(1))\n"
     "  --stats              print the frame assembler's counters on standard error\n"
     "  --now \"YYYY-MM-DD hh:mm:ss\"  a fixed clock, for output compared byte for byte\n";
 
@@ -34,6 +36,7 @@ bool ParseDecodeOption(const CliArgs& args, size_t& i, DecodeSessionOptions& opt
   if (a == "--no-new") return options.decode.noNew = true;
   if (a == "--accept-any-ci") return !(options.decode.discardWrongCI = false);
   if (a == "--stats") return options.stats = true;
+  if (a == "--json") return options.json = true;
   if (a == "--now") {
     std::string text;
     value(text);
@@ -63,14 +66,19 @@ void StreamLogSink::AppendTelegramLine(std::string_view prefix, std::string_view
   if (m_flush) std::fflush(m_out);
 }
 
-DecodeSession::DecodeSession(const DecodeSessionOptions& options, LogSink& log)
+DecodeSession::DecodeSession(const DecodeSessionOptions& options, LogSink& plainLog, bool flushEachLine)
     : m_options(options),
+      m_log(plainLog),
+      m_json(options.json ? std::make_unique<survey::JsonLinesWriter>(stdout, flushEachLine) : nullptr),
       m_clock(options.now ? std::unique_ptr<Clock>(new FixedClock(*options.now))
                           : std::unique_ptr<Clock>(new SystemClock)),
       m_formats(LocalFormats::System()),
       m_time(*m_clock, m_formats),
       m_table(MakeTelegramTable()) {
+  LogSink& log = m_json ? static_cast<LogSink&>(*m_json) : plainLog;
+  if (m_json) m_portLog = std::make_unique<survey::PortLineSink>(*m_json, *m_clock);
   TelegramContext ctx{log, m_table, m_time, {}, {}, {}};
+  ctx.observer = m_json.get();
   ctx.repeaterAnswer = [&log, this](std::string_view frame) { DecodeRepeaterAnswer(frame, log, m_time); };
   m_handler = std::make_unique<ReceiveHandler>(std::move(ctx));
 }

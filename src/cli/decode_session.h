@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli_commands.h"
+#include "frame_json.h"
 #include "local_formats.h"
 #include "receive_handler.h"
 #include "string_grid.h"
@@ -18,6 +19,7 @@ struct DecodeSessionOptions {
   std::string tableFile;  // --table FILE
   std::string separator = ";";
   bool stats = false;            // --stats
+  bool json = false;             // --json: JSON Lines instead of the log text
   std::optional<LocalTime> now;  // --now
 };
 
@@ -43,10 +45,21 @@ class StreamLogSink : public LogSink {
 
 class DecodeSession {
  public:
-  DecodeSession(const DecodeSessionOptions& options, LogSink& log);
+  // With --json, frames and port events go to standard output as JSON Lines
+  // (flushed per line when `flushEachLine`) and `log` is not used.
+  DecodeSession(const DecodeSessionOptions& options, LogSink& log, bool flushEachLine = false);
 
   // One receive event.
-  void Receive(std::string_view bytes) { m_handler->ReceiveBytes(bytes, m_options.decode); }
+  void Receive(std::string_view bytes) {
+    m_handler->ReceiveBytes(bytes, m_options.decode);
+    if (m_json) m_json->Flush();
+  }
+  void ReceiveEvent(int count, const ReceiveHandler::ReadFn& read) {
+    m_handler->ReceiveEvent(count, read, m_options.decode);
+    if (m_json) m_json->Flush();
+  }
+  // Where the port connection's lines go: the log, or "port" objects.
+  LogSink& PortLog() { return m_portLog ? *m_portLog : m_log; }
   ReceiveHandler& Handler() { return *m_handler; }
   const DecodeOptions& Options() const { return m_options.decode; }
   const TimeTexts& Time() const { return m_time; }
@@ -58,6 +71,9 @@ class DecodeSession {
 
  private:
   DecodeSessionOptions m_options;
+  LogSink& m_log;
+  std::unique_ptr<survey::JsonLinesWriter> m_json;
+  std::unique_ptr<LogSink> m_portLog;
   std::unique_ptr<Clock> m_clock;
   LocalFormats m_formats;
   TimeTexts m_time;

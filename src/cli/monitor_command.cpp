@@ -81,17 +81,16 @@ int RunMonitor(const CliArgs& args) {
   PortSettings settings = port.settings;
 
   StreamLogSink out(stdout, true);
-  DecodeSession session(options, out);
+  DecodeSession session(options, out, true);
   struct MonitorView : LogPortView {
     MonitorView(LogSink& log, PortSettings& settings) : LogPortView(log), m_settings(settings) {}
     void SetPortName(const std::string& name) override { m_settings.name = name; }
     PortSettings& m_settings;
-  } view(out, settings);
+  } view(session.PortLog(), settings);
   TSerialPort comm;
   comm.SetDirectWrite(true);
   comm.OnRxChar = [&](TCustomSerialPort* sender, int count) {
-    session.Handler().ReceiveEvent(
-        count, [sender](char* dest, int max) { return sender->ReadData(dest, max); }, session.Options());
+    session.ReceiveEvent(count, [sender](char* dest, int max) { return sender->ReadData(dest, max); });
   };
   comm.OnHandlerException = [](const std::exception& e) {
     std::fprintf(stderr, "velrpt-cli: %s\n", e.what());

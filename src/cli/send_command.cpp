@@ -48,6 +48,7 @@ struct SendOptions {
   CommandControls controls;
   bool haveId = false;
   double listenSeconds = 3;
+  bool json = false;
   std::vector<std::string> positional;
 };
 
@@ -65,6 +66,8 @@ std::string ParseSendOptions(const CliArgs& args, bool commandOptions, SendOptio
     if (a == "--id") {
       o.controls.repeaterId = args[++i];
       o.haveId = true;
+    } else if (commandOptions && a == "--json") {
+      o.json = true;
     } else if (commandOptions && a == "--bare") {
       o.controls.bmt = true;
     } else if (commandOptions && a == "--version") {
@@ -87,11 +90,22 @@ std::string ParseSendOptions(const CliArgs& args, bool commandOptions, SendOptio
   return {};
 }
 
+// Passes lines on to the log text, or with --json to the session's "port" objects.
+class ForwardSink : public LogSink {
+ public:
+  explicit ForwardSink(LogSink& target) : m_target(&target) {}
+  void AppendLine(std::string_view line) override { m_target->AppendLine(line); }
+  void Retarget(LogSink& target) { m_target = &target; }
+
+ private:
+  LogSink* m_target;
+};
+
 // The simulator (when asked for), the port with its connection, and the
 // commands over it, wired as the main window wires Comm1.
 class CommandRun {
  public:
-  explicit CommandRun(SendOptions& o) : m_options(o), m_out(stdout, true), m_view(m_out) {}
+  explicit CommandRun(SendOptions& o) : m_options(o), m_out(stdout, true), m_log(m_out), m_view(m_log) {}
 
   // Starts the simulator; false with a message on standard error.
   bool Prepare() {
@@ -108,10 +122,10 @@ class CommandRun {
 
   // After Prepare: the receive path decoding what the selected repeater says.
   void Listen(const DecodeSessionOptions& decode) {
-    m_session = std::make_unique<DecodeSession>(decode, m_out);
+    m_session = std::make_unique<DecodeSession>(decode, m_out, true);
+    m_log.Retarget(m_session->PortLog());
     m_comm.OnRxChar = [this](TCustomSerialPort* sender, int count) {
-      m_session->Handler().ReceiveEvent(
-          count, [sender](char* dest, int max) { return sender->ReadData(dest, max); }, m_session->Options());
+      m_session->ReceiveEvent(count, [sender](char* dest, int max) { return sender->ReadData(dest, max); });
     };
   }
 
@@ -126,7 +140,7 @@ class CommandRun {
     m_connection = std::make_unique<PortConnection>(
         m_comm, [settings] { return settings; }, m_view);
     RepeaterCommands commands(m_state, CommandEnvironment{
-                                           m_out,
+                                           m_log,
                                            [this](const std::string& text) { m_status.push_back(text); },
                                            m_clock,
                                            [this] { return m_connection->EnsurePortOpen(); },
@@ -150,11 +164,12 @@ class CommandRun {
 
   int FramesWritten() const { return m_port.framesWritten; }
   const std::vector<std::string>& Status() const { return m_status; }
-  LogSink& Out() { return m_out; }
+  LogSink& Out() { return m_log; }
 
  private:
   SendOptions& m_options;
   StreamLogSink m_out;
+  ForwardSink m_log;
   LogPortView m_view;
   // Declared first, so the port closes before the simulator stops.
   std::unique_ptr<sim::SimulatorRunner> m_simulator;
@@ -175,7 +190,7 @@ const char* SendHelp() {
   static const std::string text =
       std::string(
           "usage: velrpt-cli send KIND [ARGS] --port NAME|--simulate [--speed TEXT] [--parity TEXT]\n"
-          "                       --id TEXT [--bare] [--version TEXT] [--listen S]\n"
+          "                       --id TEXT [--bare] [--version TEXT] [--listen S] [--json]\n"
           "Sends one repeater command as its Set button does: opens the port as \"Connect\n"
           "to port\" does, checks and builds the frame, writes it, and prints the log\n"
           "lines (the port connection's too). Then, for S seconds, prints the decoded\n"
@@ -186,7 +201,10 @@ const char* SendHelp() {
       "  --bare               \"BMT\" ticked: no start and end byte (wireless mode\n"
       "                       frames keep them)\n"
       "  --version TEXT       the protocol version setting (default \"3\")\n"
-      "  --listen S           seconds to print the repeater's answers (default 3)\n\n"
+      "  --listen S           seconds to print the repeater's answers (default 3)\n"
+      "  --json               JSON Lines instead of the log text: the sent command's and\n"
+      "                       the port's lines as \"port\" objects, every frame heard as\n"
+      "                       one object (see velrpt-cli(1))\n\n"
       "Exit status: 0 the frame was sent, 1 the command was refused or the port\n"
       "failed, 2 bad input.\n";
   return text.c_str();
@@ -210,6 +228,7 @@ int RunSend(const CliArgs& args) {
   // Edit_newID: the answer to a new ID may come under either ID.
   if (kind == CommandKind::NewId) decode.decode.newId = o.controls.newId;
   decode.decode.onlyRepeater = true;
+  decode.json = o.json;
   run.Listen(decode);
 
   const bool ran = run.Run([&](RepeaterCommands& commands) { commands.Run(kind, o.controls); });

@@ -50,4 +50,15 @@ class JsonLinesWriter : public FrameObserver, public LogSink {
   std::vector<std::string> m_lines;
 };
 
+// Lines of the port connection (and of the commands sent) as "port" objects.
+class PortLineSink : public LogSink {
+ public:
+  PortLineSink(JsonLinesWriter& writer, const Clock& clock) : m_writer(writer), m_clock(clock) {}
+  void AppendLine(std::string_view line) override { m_writer.PortLine(std::string(line), m_clock.Now()); }
+
+ private:
+  JsonLinesWriter& m_writer;
+  const Clock& m_clock;
+};
+
 }  // namespace survey
