@@ -22,6 +22,7 @@
 #include "cli_port.h"
 #include "frame_assembler.h"
 #include "hex_reader.h"
+#include "option_range.h"
 #include "serial_port.h"
 #include "sim_runner.h"
 #include "survey.h"
@@ -44,8 +45,8 @@ struct SurveyOptions {
   bool haveSeparator = false;
 };
 
-constexpr unsigned long kMaxMinCount = 1000000000;
-constexpr double kMaxSeconds = 86400 * 366;
+constexpr long long kMaxMinCount = 1000000000;
+constexpr double kMaxSeconds = 2147483;
 
 std::string Parse(const CliArgs& args, SurveyOptions& o) {
   for (size_t i = 0; i < args.size(); ++i) {
@@ -55,7 +56,8 @@ std::string Parse(const CliArgs& args, SurveyOptions& o) {
       continue;
     }
     const std::string& a = args[i];
-    const bool takesValue = a == "--repeater-id" || a == "--min-count" || a == "--separator" || a == "--seconds";
+    const bool takesValue =
+        a == "--repeater-id" || a == "--min-count" || a == "--separator" || a == "--seconds";
     if (takesValue && i + 1 >= args.size()) return "option " + a + " needs a value";
     if (a == "--hex") {
       o.hex = true;
@@ -72,20 +74,14 @@ std::string Parse(const CliArgs& args, SurveyOptions& o) {
       o.haveSeparator = true;
       if (o.separator.empty()) return "--separator needs a character";
     } else if (a == "--min-count") {
-      const std::string& v = args[++i];
-      char* end = nullptr;
-      errno = 0;
-      const unsigned long n = std::strtoul(v.c_str(), &end, 10);
-      if (v.empty() || v[0] == '-' || *end != '\0' || errno == ERANGE || n > kMaxMinCount)
-        return "--min-count must be a whole number from 0 to " + std::to_string(kMaxMinCount) + ", not '" + v + "'";
-      o.minCount = static_cast<std::uint32_t>(n);
+      const std::optional<long long> n = ParseIntOption(a, args[++i], 0, kMaxMinCount, error);
+      if (!n) return error;
+      o.minCount = static_cast<std::uint32_t>(*n);
     } else if (a == "--seconds") {
-      const std::string& v = args[++i];
-      char* end = nullptr;
-      o.seconds = std::strtod(v.c_str(), &end);
-      if (v.empty() || *end != '\0' || !(o.seconds >= 0) || o.seconds > kMaxSeconds)
-        return "--seconds must be a number from 0 to " + std::to_string(static_cast<long>(kMaxSeconds)) +
-               ", not '" + v + "'";
+      // The timer counts milliseconds in an int.
+      const std::optional<double> sec = ParseRealOption(a, args[++i], 0, kMaxSeconds, error);
+      if (!sec) return error;
+      o.seconds = *sec;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return "unknown option '" + a + "'";
     } else if (!o.haveFile) {
@@ -155,7 +151,8 @@ int ReadCapture(const SurveyOptions& o, SurveyFeed& feed) {
     }
     if (!bytes.empty()) feed.Receive(bytes);
   }
-  if (status == 0 && o.hex && !hexReader.Complete()) status = CliError("bad hexadecimal text: a lone digit at the end");
+  if (status == 0 && o.hex && !hexReader.Complete())
+    status = CliError("bad hexadecimal text: a lone digit at the end");
   if (fd != STDIN_FILENO) ::close(fd);
   return status;
 }
@@ -187,13 +184,16 @@ int SurveyPort(SurveyOptions& o, survey::Survey& s) {
   std::string staging(4096, '\0');
   comm.OnRxChar = [&](TCustomSerialPort* sender, int count) {
     while (count > 0) {
-      const int got = sender->ReadData(staging.data(), std::min<int>(count, static_cast<int>(staging.size())));
+      const int got =
+          sender->ReadData(staging.data(), std::min<int>(count, static_cast<int>(staging.size())));
       if (got <= 0) break;
       feed.Receive(std::string_view(staging.data(), static_cast<size_t>(got)));
       count -= got;
     }
   };
-  comm.OnHandlerException = [](const std::exception& e) { std::fprintf(stderr, "velrpt-cli: %s\n", e.what()); };
+  comm.OnHandlerException = [](const std::exception& e) {
+    std::fprintf(stderr, "velrpt-cli: %s\n", e.what());
+  };
   const PortSettings settings = o.port.settings;
   PortConnection connection(
       comm, [&] { return settings; }, view);
@@ -218,7 +218,8 @@ std::string TextTable(const survey::Survey& s, const std::vector<int>& rows) {
     std::vector<std::string>& row = cells.emplace_back();
     for (int c = 0; c < survey::kColumnCount; ++c) {
       const auto col = static_cast<Column>(c);
-      row.push_back(col == Column::kPath ? survey::PathText(s.Records()[i]) : survey::CellText(s.Records()[i], col));
+      row.push_back(col == Column::kPath ? survey::PathText(s.Records()[i])
+                                         : survey::CellText(s.Records()[i], col));
     }
   }
   std::vector<size_t> width(survey::kColumnCount, 0);
@@ -273,7 +274,8 @@ std::string JsonArray(const survey::Survey& s, const std::vector<int>& rows) {
         out += "null";
       else if (survey::CellIsNumber(col))
         out += cell;
-      else if (col == survey::Column::kFirstSeen || col == survey::Column::kLastSeen || col == survey::Column::kId)
+      else if (col == survey::Column::kFirstSeen || col == survey::Column::kLastSeen ||
+               col == survey::Column::kId)
         out += '"' + cell + '"';
       else
         out += encode(cell);

@@ -15,9 +15,12 @@ bool SameId(std::uint32_t id, const std::string& text) {
   std::uint32_t value = 0;
   for (char ch : text) {
     int d;
-    if (ch >= '0' && ch <= '9') d = ch - '0';
-    else if (ch >= 'A' && ch <= 'F') d = ch - 'A' + 10;
-    else return false;
+    if (ch >= '0' && ch <= '9')
+      d = ch - '0';
+    else if (ch >= 'A' && ch <= 'F')
+      d = ch - 'A' + 10;
+    else
+      return false;
     value = value << 4 | static_cast<std::uint32_t>(d);
   }
   return value == id;
@@ -48,11 +51,13 @@ FrameFacts ReadFrameFacts(std::string_view frame, const DecodeOptions& options) 
     switch (f.ci) {
       case 0x7A:
         f.hasHeader = HasField(frame, 15);
-        if (f.hasHeader) f.status = ByteAt(frame, 13), f.config1 = ByteAt(frame, 14), f.config2 = ByteAt(frame, 15);
+        if (f.hasHeader)
+          f.status = ByteAt(frame, 13), f.config1 = ByteAt(frame, 14), f.config2 = ByteAt(frame, 15);
         break;
       case 0x72:
         f.hasHeader = HasField(frame, 23);
-        if (f.hasHeader) f.status = ByteAt(frame, 21), f.config1 = ByteAt(frame, 22), f.config2 = ByteAt(frame, 23);
+        if (f.hasHeader)
+          f.status = ByteAt(frame, 21), f.config1 = ByteAt(frame, 22), f.config2 = ByteAt(frame, 23);
         break;
       case 0x78:
         f.hasHeader = HasField(frame, 22);

@@ -95,7 +95,8 @@ QJsonObject FrameObject(std::string_view frame, const FrameFacts& facts, const L
   }
   if (facts.hasCI && facts.ci == 0x72 && frame.size() >= 18) {
     // As the table's "Aux ID " column: offsets 15, 14, 13, 12.
-    o["aux_id"] = Hex(ByteAt(frame, 15)) + Hex(ByteAt(frame, 14)) + Hex(ByteAt(frame, 13)) + Hex(ByteAt(frame, 12));
+    o["aux_id"] =
+        Hex(ByteAt(frame, 15)) + Hex(ByteAt(frame, 14)) + Hex(ByteAt(frame, 13)) + Hex(ByteAt(frame, 12));
   }
   if (facts.hasRssi) o["rssi"] = facts.rssi;
   return o;

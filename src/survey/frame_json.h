@@ -3,8 +3,8 @@
 // JSON object per line, for jq, MQTT bridges and databases. The values are
 // the texts and numbers the table and the answer lines show for the frame.
 
-#include <QJsonObject>
 #include <QByteArray>
+#include <QJsonObject>
 #include <cstdio>
 #include <string>
 #include <string_view>

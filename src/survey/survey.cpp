@@ -72,8 +72,8 @@ std::string IsoTime(const LocalTime& t, bool withMs) {
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", t.year, t.month, t.day,
                   t.hour, t.minute, t.second, t.msec, offset < 0 ? '-' : '+', a / 3600, a / 60 % 60);
   else
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", t.year, t.month, t.day, t.hour,
-                  t.minute, t.second, offset < 0 ? '-' : '+', a / 3600, a / 60 % 60);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", t.year, t.month, t.day,
+                  t.hour, t.minute, t.second, offset < 0 ? '-' : '+', a / 3600, a / 60 % 60);
   return text;
 }
 
@@ -174,12 +174,23 @@ void Survey::Clear() {
   ++m_generation;
 }
 
-const char* const kColumnNames[kColumnCount] = {
-    "id",           "manufacturer",       "medium",           "role",
-    "direct_count", "direct_rssi_last",   "direct_rssi_min",  "direct_rssi_mean",
-    "direct_rssi_max", "repeated_count",  "repeated_rssi_last", "repeated_rssi_min",
-    "repeated_rssi_mean", "repeated_rssi_max", "first_seen",  "last_seen",
-    "path"};
+const char* const kColumnNames[kColumnCount] = {"id",
+                                                "manufacturer",
+                                                "medium",
+                                                "role",
+                                                "direct_count",
+                                                "direct_rssi_last",
+                                                "direct_rssi_min",
+                                                "direct_rssi_mean",
+                                                "direct_rssi_max",
+                                                "repeated_count",
+                                                "repeated_rssi_last",
+                                                "repeated_rssi_min",
+                                                "repeated_rssi_mean",
+                                                "repeated_rssi_max",
+                                                "first_seen",
+                                                "last_seen",
+                                                "path"};
 
 const char* PathName(Path p) {
   switch (p) {
@@ -210,7 +221,7 @@ const PathStats* StatsOf(const MeterRecord& r, Column c) {
 int PathField(Column c) {
   const int i = static_cast<int>(c);
   return i <= static_cast<int>(Column::kDirectMax) ? i - static_cast<int>(Column::kDirectCount)
-                                                    : i - static_cast<int>(Column::kRepeatedCount);
+                                                   : i - static_cast<int>(Column::kRepeatedCount);
 }
 
 }  // namespace
