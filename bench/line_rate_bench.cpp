@@ -5,7 +5,7 @@
 // byte on the line to its line in the log window at a saturated 921,600 baud
 // line's pace, and for memory per log line.
 //
-//   line_rate_bench [--seconds S] [--meters N] [--prefill LINES] [--soak MINUTES]
+//   line_rate_bench [--seconds S] [--meters N] [--prefill LINES] [--soak MINUTES] [--survey-page]
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -55,11 +56,16 @@ struct Args {
   int meters = 1000;
   int prefill = 200000;
   int soakMinutes = 0;
+  bool surveyPage = false;  // the "Meter survey" page in view, refreshing
 };
 
 bool ParseArgs(int argc, char** argv, Args& a) {
   for (int i = 1; i < argc; ++i) {
     const std::string k = argv[i];
+    if (k == "--survey-page") {
+      a.surveyPage = true;
+      continue;
+    }
     if (i + 1 >= argc) return false;
     const char* v = argv[++i];
     if (k == "--seconds")
@@ -329,7 +335,7 @@ int main(int argc, char** argv) {
   if (!ParseArgs(argc, argv, args)) {
     std::fprintf(stderr,
                  "usage: line_rate_bench [--seconds S] [--meters N] [--prefill LINES] "
-                 "[--soak MINUTES]\n");
+                 "[--soak MINUTES] [--survey-page]\n");
     return 2;
   }
   QApplication app(argc, argv);
@@ -371,6 +377,10 @@ int main(int argc, char** argv) {
 
   // --- warm-up: the port opens when the window shows; fill the table ----
   form.show();
+  if (args.surveyPage) {
+    auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    pages->setCurrentWidget(form.findChild<QWidget*>(QStringLiteral("TabSheetSurvey")));
+  }
   const auto warm = Steady::now();
   if (!RunUntil([&] { return TableRows(form) >= args.meters; }, 120)) {
     std::fprintf(stderr, "line_rate_bench: the table holds %d of %d meters after %.0f s\n", TableRows(form),

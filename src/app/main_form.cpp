@@ -29,6 +29,7 @@
 #include "serial_command_port.h"
 #include "settings_window.h"
 #include "telegram_decoder.h"
+#include "survey_page.h"
 #include "telegram_table_panel.h"
 #include "up_down.h"
 
@@ -87,6 +88,7 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
   };
   ctx.setStatus = [this](const std::string& text) { SetStatusPanel(0, QString::fromStdString(text)); };
   ctx.rowWritten = [this](int) { m_chart->MarkStale(); };
+  ctx.observer = &m_surveyPage->Survey();
   m_receiver = std::make_unique<ReceiveHandler>(std::move(ctx));
 
   // Comm1 as the window has always configured it: writes in the calling
@@ -138,6 +140,10 @@ void TForm1::BuildPage() {
                      [this](std::string_view line) { Memo_log->AppendLine(line); }};
   m_tablePanel = new TelegramTablePanel(std::move(files), TabSheet1);
   row->addWidget(m_tablePanel, 1);
+
+  m_surveyPage = new SurveyPage(TableFileEnv{m_env.prompts, m_logs.get(), [this] { return m_separator(); }, {}},
+                                PageControl1);
+  PageControl1->addTab(m_surveyPage, QStringLiteral("Meter survey"));
 
   connect(m_meterPanel, &MeterIdList::ExportRequested, this, &TForm1::Exportlist1Click);
   connect(m_meterPanel->Importfromfile1, &QAction::triggered, this, &TForm1::Importfromfile1Click);

@@ -51,6 +51,7 @@ class MeterIdList;
 class ParameterGroup;
 class RepeaterCommands;
 class TelegramTablePanel;
+class SurveyPage;
 class TForm4;
 class TSettings;
 class UpDown;
@@ -265,6 +266,7 @@ class TForm1 : public QMainWindow, private PortView {
   ParameterGroup* m_group = nullptr;
   MeterIdList* m_meterPanel = nullptr;
   TelegramTablePanel* m_tablePanel = nullptr;
+  SurveyPage* m_surveyPage = nullptr;  // "Meter survey"
   SignalChartView* m_chart = nullptr;
   StatusBarClock* m_statusBar = nullptr;
   std::unique_ptr<ReceiveHandler> m_receiver;

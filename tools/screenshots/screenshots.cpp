@@ -1,13 +1,14 @@
 // screenshots OUTDIR [SECONDS]: the program's windows as the user manual shows
 // them. The windows are built by Program, as velrpt --simulate builds them, fed by the
 // simulated transceiver for SECONDS, then grabbed to OUTDIR/main-window.png,
-// settings-window.png and about-window.png. Run it under Xvfb
+// settings-window.png, about-window.png and survey-page.png. Run it under Xvfb
 // (scripts/take-screenshots) so the pictures carry the desktop's own look.
 
 #include <QCheckBox>
 #include <QDir>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
 
@@ -92,11 +93,15 @@ int main(int argc, char** argv) {
   });
   QTimer::singleShot(seconds * 1000, &form, [&] {
     failures += !Save(form, out.filePath(QStringLiteral("main-window.png")));
+    // The survey page gathered the same traffic; it shows itself within one refresh.
+    auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+    pages->setCurrentWidget(form.findChild<QWidget*>(QStringLiteral("TabSheetSurvey")));
     form.Settings1Click();
     form.About1Click();
     QTimer::singleShot(700, &form, [&] {
       failures += !Save(settings, out.filePath(QStringLiteral("settings-window.png")));
       failures += !Save(*form.AboutWindow(), out.filePath(QStringLiteral("about-window.png")));
+      failures += !Save(form, out.filePath(QStringLiteral("survey-page.png")));
       app.exit(failures == 0 ? 0 : 1);
     });
   });
