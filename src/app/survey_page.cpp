@@ -15,10 +15,23 @@
 namespace {
 
 // Titles of the table; the files and velrpt-cli use the field names.
-const char* const kTitles[survey::kColumnCount] = {
-    "Meter ID", "MFR",       "Medium",    "Role",      "Direct",     "Direct last", "Direct min", "Direct mean",
-    "Direct max", "Repeated", "Rep. last", "Rep. min", "Rep. mean", "Rep. max",   "First heard", "Last heard",
-    "Path (repeated - direct mean)"};
+const char* const kTitles[survey::kColumnCount] = {"Meter ID",
+                                                   "MFR",
+                                                   "Medium",
+                                                   "Role",
+                                                   "Direct",
+                                                   "Direct last",
+                                                   "Direct min",
+                                                   "Direct mean",
+                                                   "Direct max",
+                                                   "Repeated",
+                                                   "Rep. last",
+                                                   "Rep. min",
+                                                   "Rep. mean",
+                                                   "Rep. max",
+                                                   "First heard",
+                                                   "Last heard",
+                                                   "Path (repeated - direct mean)"};
 
 // A cell holding the separator or a quote goes out quoted.
 std::string Quoted(const std::string& cell, const std::string& separator) {
@@ -34,13 +47,16 @@ std::string Quoted(const std::string& cell, const std::string& separator) {
 
 }  // namespace
 
-SurveyModel::SurveyModel(const survey::Survey& s, QObject* parent) : QAbstractTableModel(parent), m_survey(s) {}
+SurveyModel::SurveyModel(const survey::Survey& s, QObject* parent)
+    : QAbstractTableModel(parent), m_survey(s) {}
 
 int SurveyModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
-int SurveyModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : survey::kColumnCount; }
+int SurveyModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : survey::kColumnCount;
+}
 
 QVariant SurveyModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size())) return {};
@@ -52,7 +68,8 @@ QVariant SurveyModel::data(const QModelIndex& index, int role) const {
   const int i = m_rows[static_cast<size_t>(index.row())];
   if (i >= static_cast<int>(records.size())) return {};  // cleared since the last refresh
   const survey::MeterRecord& r = records[static_cast<size_t>(i)];
-  return QString::fromStdString(column == survey::Column::kPath ? survey::PathText(r) : survey::CellText(r, column));
+  return QString::fromStdString(column == survey::Column::kPath ? survey::PathText(r)
+                                                                : survey::CellText(r, column));
 }
 
 QVariant SurveyModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -102,7 +119,8 @@ SurveyPage::SurveyPage(TableFileEnv env, QWidget* parent) : QWidget(parent), m_e
   Grid_survey->sortByColumn(0, Qt::AscendingOrder);
   Grid_survey->verticalHeader()->setDefaultSectionSize(18);
   Grid_survey->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  for (int c = 0; c < survey::kColumnCount; ++c) Grid_survey->setColumnWidth(c, c == 16 ? 190 : c >= 14 ? 150 : 76);
+  for (int c = 0; c < survey::kColumnCount; ++c)
+    Grid_survey->setColumnWidth(c, c == 16 ? 190 : c >= 14 ? 150 : 76);
 
   Label_minCount = MakeLabel(this, "Label_minCount", QStringLiteral("Minimum count"));
   Edit_minCount = Named(new QSpinBox(this), "Edit_minCount");
@@ -175,5 +193,6 @@ void SurveyPage::Export() {
                    Quoted(survey::CellText(m_survey.Records()[static_cast<size_t>(rows[k])],
                                            static_cast<survey::Column>(c)),
                           separator));
-  ExportGrid(grid, "survey.csv", [separator] { return separator; }, *m_env.prompts, *m_env.logs);
+  ExportGrid(
+      grid, "survey.csv", [separator] { return separator; }, *m_env.prompts, *m_env.logs);
 }

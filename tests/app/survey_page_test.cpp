@@ -60,8 +60,9 @@ TEST(SurveyPage, FollowsTheReceivePathSortsFiltersClearsAndExports) {
   pages->setCurrentIndex(1);
 
   // Meter 2 only through the repeater, meter 1 both ways, meter 3 directly.
-  Bytes stream = Frame("00000002", 0x41, 0xA0) + Frame("00000001", 0x40, 0x80) + Frame("00000001", 0x41, 0x87) +
-                 Frame("00000003", 0x00, 0x90) + Frame("00000003", 0x00, 0x92);
+  Bytes stream = Frame("00000002", 0x41, 0xA0) + Frame("00000001", 0x40, 0x80) +
+                 Frame("00000001", 0x41, 0x87) + Frame("00000003", 0x00, 0x90) +
+                 Frame("00000003", 0x00, 0x92);
   form.Receiver().ReceiveBytes(stream, DecodeOptions{});
   EXPECT_EQ(grid->model()->rowCount(), 0);  // not per telegram: the timer brings it
   QTRY_COMPARE_WITH_TIMEOUT(grid->model()->rowCount(), 3, 10000);
@@ -96,7 +97,8 @@ TEST(SurveyPage, FollowsTheReceivePathSortsFiltersClearsAndExports) {
   const QList<QByteArray> lines = f.readAll().split('\n');
   ASSERT_EQ(lines.size(), 4);
   EXPECT_TRUE(lines[0].startsWith("id|manufacturer|medium|role|direct_count|")) << lines[0].toStdString();
-  EXPECT_TRUE(lines[1].startsWith("00000003|ELS|Water|meter|2|73|72|72.5|73|0|||||")) << lines[1].toStdString();
+  EXPECT_TRUE(lines[1].startsWith("00000003|ELS|Water|meter|2|73|72|72.5|73|0|||||"))
+      << lines[1].toStdString();
   EXPECT_TRUE(lines[2].startsWith("00000001|ELS|Water|meter|1|64|64|64.0|64|1|67|67|67.0|67|"));
   EXPECT_TRUE(lines[2].endsWith("|both|\r"));
   ASSERT_FALSE(prompts.shown.empty());
