@@ -101,8 +101,9 @@ TEST(MainForm, ControlsCarryTheirNamesAndCaptions) {
   EXPECT_TRUE(Find<QLineEdit>(form, "Edit_rxstarttime")->isReadOnly());
 
   auto* tabs = Find<QTabWidget>(form, "PageControl1");
-  ASSERT_EQ(tabs->count(), 1);
+  ASSERT_GE(tabs->count(), 2);  // the survey page beside the repeater page
   EXPECT_EQ(tabs->tabText(0), "   Repeater configuration   ");
+  EXPECT_EQ(tabs->tabText(1), "Meter survey");
 
   auto* combo = Find<QComboBox>(form, "Combo_wirelessMode");
   ASSERT_EQ(combo->count(), 4);
