@@ -30,6 +30,10 @@ const char kUsage[] =
     "  --record FILE      write every byte sent to the program to FILE\n"
     "  --replay FILE      send a recorded capture instead of generated traffic\n"
     "  --link PATH        symbolic link to the pseudo-terminal (removed at exit)\n"
+    "  --prompt-delay MS  the transceiver answers \">\" MS milliseconds after the request\n"
+    "  --drop-prompt N    the N-th prompt of the run is never answered\n"
+    "  --miss P           the repeater does not hear a command with probability P\n"
+    "  --deaf             the repeater hears no command and never answers\n"
     "SIGUSR1 pulls the device out (the pseudo-terminal closes, the link goes),\n"
     "SIGUSR2 puts it back on a new pseudo-terminal, announced by another PTY line.\n";
 
@@ -73,6 +77,14 @@ int main(int argc, char** argv) {
       o.noise = real(0, 1);
     } else if (a == "--bad-frames") {
       o.badFrames = real(0, 1);
+    } else if (a == "--prompt-delay") {
+      o.promptDelayMs = static_cast<int>(whole(0, 60'000));
+    } else if (a == "--drop-prompt") {
+      o.dropPrompt = static_cast<int>(whole(1, 1'000'000));
+    } else if (a == "--miss") {
+      o.miss = real(0, 1);
+    } else if (a == "--deaf") {
+      o.deaf = true;
     } else if (a == "--chunks") {
       o.chunks = true;
     } else if (a == "--record") {

@@ -31,6 +31,8 @@ constexpr int kDrainPollMs = 20;    // how often the slave's input queue is look
 constexpr int kDrainSettleMs = 60;  // ... and how long it must stay empty
 constexpr std::uint64_t kFaultStream = 0x6661756C74730000ull;
 constexpr std::uint64_t kAnswerStream = 0x616E737765720000ull;
+constexpr std::uint64_t kMissStream = 0x6D69737300000000ull;
+constexpr size_t kInCap = 4096;  // a paced line reads no more ahead than this: the program's writes block
 
 void MakeRaw(int fd) {
   termios tio{};
@@ -76,7 +78,8 @@ struct SimulatorRunner::Engine {
   struct OutPiece {
     std::int64_t atMs;
     Bytes bytes;
-    size_t sent = 0;  // bytes already on the line
+    size_t sent = 0;      // bytes already on the line
+    bool prompt = false;  // the Korvex's ">"
   };
 
   Engine(const SimOptions& o, std::int64_t startLocal)
@@ -85,6 +88,7 @@ struct SimulatorRunner::Engine {
         traffic(o.seed, o.meters, o.intervalMs, o.repeaterId),
         faults(o.seed ^ kFaultStream, FaultOptions{o.noise, o.badFrames, o.chunks}),
         answerRng(o.seed ^ kAnswerStream),
+        missRng(o.seed ^ kMissStream),
         startLocalSeconds(startLocal) {}
 
   const SimOptions& options;
@@ -92,6 +96,7 @@ struct SimulatorRunner::Engine {
   TrafficGenerator traffic;
   FaultInjector faults;
   SimRandom answerRng;
+  SimRandom missRng;
   KorvexTransceiver korvex;
   std::int64_t startLocalSeconds;
   std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();
@@ -111,6 +116,12 @@ struct SimulatorRunner::Engine {
   std::int64_t nextBurstMs = 0;
   std::int64_t lineFreeAtUs = 0;
   std::int64_t lastInputMs = 0;
+  // Bytes from the program still on their way over a paced line: the first
+  // of them is in at inFirstDoneUs, each further one a byte time later.
+  Bytes inFlight;
+  std::int64_t inFirstDoneUs = 0;
+  std::int64_t inLastDoneUs = 0;
+  std::uint64_t promptsAsked = 0;
 
   std::vector<Bytes> replayUnits;
   size_t replayNext = 0;
@@ -132,20 +143,53 @@ struct SimulatorRunner::Engine {
     if (options.log) logLines.push_back(std::move(line));
   }
 
-  void Queue(const std::vector<Piece>& pieces, std::int64_t now) {
+  void Queue(const std::vector<Piece>& pieces, std::int64_t now, bool prompt = false) {
     for (const Piece& p : pieces) {
       const std::int64_t at = std::max(now, lastQueuedAt) + p.delayMs;
       lastQueuedAt = at;
       outBytes += p.bytes.size();
-      out.push_back({at, p.bytes});
+      out.push_back({at, p.bytes, 0, prompt});
     }
   }
 
-  void DiscardOutput(const char* why) {
-    if (!out.empty())
-      Log(std::string("discarded ") + std::to_string(outBytes) + " queued bytes (" + why + ")");
-    out.clear();
-    outBytes = 0;
+  // `keepStarted`: a frame already partly on the line is finished first, as
+  // a device's UART would; the program has to tell its rest from a prompt.
+  void DiscardOutput(const char* why, bool keepStarted = false) {
+    std::deque<OutPiece> kept;
+    size_t keptBytes = 0;
+    if (keepStarted && !out.empty() && out.front().sent > 0) {
+      keptBytes = out.front().bytes.size() - out.front().sent;
+      kept.push_back(std::move(out.front()));
+    }
+    if (outBytes > keptBytes)
+      Log(std::string("discarded ") + std::to_string(outBytes - keptBytes) + " queued bytes (" + why + ")");
+    out = std::move(kept);
+    outBytes = keptBytes;
+  }
+
+  std::int64_t ByteUs() const { return options.baud > 0 ? 10'000'000 / options.baud : 0; }
+
+  // Bytes read from the program. On a paced line they reach the Korvex one
+  // byte time after another, as they would come off a real line.
+  void Arrive(const Bytes& bytes, std::int64_t now) {
+    if (options.baud <= 0) {
+      Input(bytes, now);
+      return;
+    }
+    if (inFlight.empty()) inFirstDoneUs = std::max(now * 1000, inLastDoneUs) + ByteUs();
+    inFlight += bytes;
+  }
+
+  void DeliverArrived(std::int64_t now) {
+    if (inFlight.empty()) return;
+    const std::int64_t nowUs = now * 1000;
+    if (nowUs < inFirstDoneUs) return;
+    const size_t n = std::min(inFlight.size(), static_cast<size_t>((nowUs - inFirstDoneUs) / ByteUs()) + 1);
+    const Bytes in = inFlight.substr(0, n);
+    inFlight.erase(0, n);
+    inLastDoneUs = inFirstDoneUs + static_cast<std::int64_t>(n - 1) * ByteUs();
+    inFirstDoneUs = inLastDoneUs + ByteUs();
+    Input(in, now);
   }
 
   bool TrafficHeld() const { return korvex.CurrentMode() != KorvexTransceiver::Mode::Idle; }
@@ -250,6 +294,8 @@ struct SimulatorRunner::Engine {
       piece.sent += written;
       if (piece.sent == piece.bytes.size()) {
         if (options.pieceWritten) options.pieceWritten(piece.bytes);
+        // The Korvex waits for the next step from its prompt on, not from the request.
+        if (piece.prompt) lastInputMs = std::max(lastInputMs, now);
         out.pop_front();
       }
     }
@@ -259,24 +305,34 @@ struct SimulatorRunner::Engine {
   void Input(const Bytes& bytes, std::int64_t now) {
     stats.bytesReceived += bytes.size();
     lastInputMs = now;
-    const bool wasIdle = korvex.CurrentMode() == KorvexTransceiver::Mode::Idle;
     const auto result = korvex.Feed(bytes);
     std::string line = "received " + HexText(bytes) + "->";
     for (const auto& n : result.notes) line += " " + n + ";";
     if (!result.prompts.empty()) {
-      // A Korvex in configuration mode forwards no radio traffic, and its
-      // prompt must be the next byte the PC reads.
-      DiscardOutput("configuration mode");
-      // The PC purged its input just before asking; traffic that slipped in
-      // after that would be read in place of the prompt. A real line has
-      // this race too, but tests must not depend on it.
-      if (wasIdle && slave >= 0) tcflush(slave, TCIFLUSH);
+      // A Korvex in configuration mode forwards no radio traffic. What is
+      // already on the line (or in the program's queue) stays there: the
+      // program must take the prompt from behind it, as on a real line.
+      DiscardOutput("configuration mode", true);
       lastQueuedAt = now;
-      stats.prompts += result.prompts.size();
-      Queue({Piece{0, result.prompts}}, now);
+      Bytes answered;
+      for (char p : result.prompts) {
+        if (++promptsAsked == static_cast<std::uint64_t>(std::max(options.dropPrompt, 0))) {
+          ++stats.promptsDropped;
+          line += " prompt " + std::to_string(promptsAsked) + " not answered (--drop-prompt);";
+        } else {
+          answered.push_back(p);
+        }
+      }
+      stats.prompts += answered.size();
+      if (!answered.empty()) Queue({Piece{options.promptDelayMs, answered}}, now, true);
     }
     for (const Bytes& frame : result.commandFrames) {
       ++stats.commandFrames;
+      if (options.deaf || missRng.Chance(options.miss)) {
+        ++stats.commandsMissed;
+        line += " the repeater did not hear it;";
+        continue;
+      }
       auto r = repeater.HandleFrame(frame, LocalSeconds(now));
       line += " " + r.note + ";";
       if (r.answer) {
@@ -321,6 +377,7 @@ struct SimulatorRunner::Engine {
     }
     if (korvex.HasPartialInput() || korvex.CurrentMode() != KorvexTransceiver::Mode::Idle)
       consider(lastInputMs + options.quietMs);
+    if (!inFlight.empty()) consider((inFirstDoneUs + 999) / 1000);
     if (sourceDone && !finished) consider(now + kDrainPollMs);
     if (hung) consider(now + kHungRetryMs);
     if (next < 0) return -1;
@@ -368,6 +425,7 @@ void SimulatorRunner::ClosePty() {
   e.hung = false;
   e.DiscardOutput("device pulled out");
   e.held.clear();
+  e.inFlight.clear();
 }
 
 bool SimulatorRunner::Start(std::string* error) {
@@ -449,6 +507,7 @@ void SimulatorRunner::Run() {
   while (!m_stop) {
     ServeRequest();
     std::int64_t now = e.NowMs();
+    e.DeliverArrived(now);
     e.Quiet(now);
     e.Generate(now);
     e.MoveDueEvents(now);
@@ -470,7 +529,8 @@ void SimulatorRunner::Run() {
     pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {-1, 0, 0}};
     nfds_t nfds = 1;
     if (e.plugged && !e.hung) {
-      fds[1] = {e.master, static_cast<short>(POLLIN | (e.blockedOut ? POLLOUT : 0)), 0};
+      const short in = e.inFlight.size() < kInCap ? POLLIN : 0;
+      fds[1] = {e.master, static_cast<short>(in | (e.blockedOut ? POLLOUT : 0)), 0};
       nfds = 2;
     }
     const int timeout = e.Timeout(now);
@@ -488,7 +548,7 @@ void SimulatorRunner::Run() {
     now = e.NowMs();
     if (nfds == 2 && (fds[1].revents & POLLIN)) {
       Bytes in;
-      for (;;) {
+      while (in.size() + e.inFlight.size() < kInCap) {
         const ssize_t n = ::read(e.master, buf.data(), buf.size());
         if (n > 0) {
           in.append(buf.data(), static_cast<size_t>(n));
@@ -498,7 +558,7 @@ void SimulatorRunner::Run() {
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) e.hung = true;
         break;
       }
-      if (!in.empty()) e.Input(in, now);
+      if (!in.empty()) e.Arrive(in, now);
     } else if (nfds == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
       // Not while we hold the slave, but never spin on a line that is gone.
       e.hung = true;

@@ -34,6 +34,10 @@ struct SimOptions {
   int answerDelayMinMs = 150;  // the repeater answers this long after a command ...
   int answerDelayMaxMs = 400;  // ... at most this long
   int quietMs = 500;           // a line quiet this long ends a half frame and configuration mode
+  int promptDelayMs = 0;       // the Korvex answers ">" this long after the request
+  int dropPrompt = 0;          // this prompt of the run (1 = the first) is never answered; 0: none
+  double miss = 0;             // probability that the repeater does not hear a command
+  bool deaf = false;           // the repeater hears no command at all (and so never answers)
   std::optional<CivilTime> startTime;  // the repeater's clock at start (default: the PC's local time)
   // Receives one line per byte stream from the program (hex and what the
   // simulator made of it) and per event worth knowing. Called on the
@@ -51,11 +55,13 @@ struct SimStats {
   std::uint64_t framesSent = 0;     // every frame, repeater answers and replayed frames included
   std::uint64_t bytesSent = 0;
   std::uint64_t bytesReceived = 0;
-  std::uint64_t commandFrames = 0;  // command frames the Korvex took from the line
-  std::uint64_t answers = 0;        // repeater answers put on the line
-  std::uint64_t prompts = 0;        // ">" sent
-  std::uint64_t quietTimeouts = 0;  // configuration mode or a half frame ended by a quiet line
-  std::uint64_t dropped = 0;        // meter telegrams not forwarded (configuration mode, device pulled out)
+  std::uint64_t commandFrames = 0;   // command frames the Korvex took from the line
+  std::uint64_t answers = 0;         // repeater answers put on the line
+  std::uint64_t prompts = 0;         // ">" sent
+  std::uint64_t promptsDropped = 0;  // ">" left unanswered (--drop-prompt)
+  std::uint64_t commandsMissed = 0;  // command frames the repeater did not hear (--miss, --deaf)
+  std::uint64_t quietTimeouts = 0;   // configuration mode or a half frame ended by a quiet line
+  std::uint64_t dropped = 0;         // meter telegrams not forwarded (configuration mode, device pulled out)
 };
 
 class SimulatorRunner {

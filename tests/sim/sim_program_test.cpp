@@ -156,4 +156,47 @@ TEST(SimProgram, RefusesBadOptions) {
     Child child(args);
     EXPECT_NE(child.Wait(10000), 0) << args[0];
   }
+  // The newer options name their range.
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } ranged[] = {
+      {{"--prompt-delay", "60001"}, "--prompt-delay must be from 0 to 60000"},
+      {{"--drop-prompt", "0"}, "--drop-prompt must be from 1 to 1000000"},
+      {{"--miss", "1.5"}, "--miss must be from 0 to 1"},
+  };
+  for (const auto& c : ranged) {
+    Child child(c.args);
+    EXPECT_EQ(child.Wait(10000), 2) << c.args[0];
+    const std::string err = ReadUntil(
+        child.err, [](const std::string& s) { return s.find('\n') != std::string::npos; }, 10000);
+    EXPECT_EQ(err.rfind(std::string("velrpt-sim: ") + c.message, 0), 0u) << err;
+  }
+}
+
+// A transceiver that leaves the second prompt unanswered and a deaf repeater,
+// as the options set them up on the program's command line.
+TEST(SimProgram, DroppedPromptAndDeafRepeater) {
+  Child child({"--meters", "0", "--drop-prompt", "2", "--deaf", "--prompt-delay", "50"});
+  ASSERT_GT(child.pid, 0);
+  const std::string line = child.FirstLine();
+  ASSERT_EQ(line.rfind("PTY ", 0), 0u) << line;
+  const int fd = OpenSlave(line.substr(4, line.find('\n') - 4));
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(WriteAll(fd, B({0x00})));
+  EXPECT_EQ(ReadUntil(
+                fd, [](const std::string& s) { return !s.empty(); }, 10000),
+            ">");
+  ASSERT_TRUE(WriteAll(fd, B({'M', 0xFF, 'X'}) + CommandFrame(kRepeater, B({0x01, 0x22, 0x05}))));
+  const std::string log = ReadUntil(
+      child.err, [](const std::string& s) { return s.find("did not hear") != std::string::npos; }, 10000);
+  EXPECT_NE(log.find("prompt 2 not answered"), std::string::npos) << log;
+  EXPECT_NE(log.find("the repeater did not hear it"), std::string::npos) << log;
+  // Neither the second prompt nor an answer is on its way.
+  EXPECT_EQ(ReadUntil(
+                fd, [](const std::string&) { return false; }, 300),
+            "");
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(child.Wait(10000), 0);
+  close(fd);
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <QTemporaryDir>
+#include <chrono>
 #include <fstream>
 #include <mutex>
 
@@ -193,16 +194,19 @@ TEST(SimRunner, ConfigurationModeExchangeOnTheLine) {
   close(fd);
 }
 
-TEST(SimRunner, PromptComesFirstThoughTrafficFillsTheLine) {
+// What was already on its way to the program stays there (the program must
+// find the prompt behind it); after the prompt no traffic comes until the
+// exchange ends.
+TEST(SimRunner, PromptFollowsWhatWasOnTheLineAndHoldsTraffic) {
   auto options = FastOptions(6);  // flat-out traffic: the line is always full
   sim::SimulatorRunner runner(options);
   std::string error;
   ASSERT_TRUE(runner.Start(&error)) << error;
   const int fd = OpenSlave(runner.SlavePath());
   ASSERT_GE(fd, 0);
-  const auto next = [&] {
+  const auto untilPrompt = [&] {
     return ReadUntil(
-        fd, [](const std::string& s) { return !s.empty(); }, 2000);
+        fd, [](const std::string& s) { return s.find('>') != std::string::npos; }, kLimitMs);
   };
   const auto queued = [&] {
     int n = 0;
@@ -212,18 +216,81 @@ TEST(SimRunner, PromptComesFirstThoughTrafficFillsTheLine) {
   for (std::uint64_t round = 0; round < 5; ++round) {
     SCOPED_TRACE(round);
     ASSERT_TRUE(runner.WaitFor([&](const sim::SimStats&) { return queued() > 500; }, kLimitMs));
-    // As the program does it: purge, ask, and read once the device had time to answer.
     tcflush(fd, TCIFLUSH);
     ASSERT_TRUE(WriteAll(fd, B({0x00})));
-    ASSERT_TRUE(runner.WaitFor([&](const sim::SimStats& s) { return s.prompts == 2 * round + 1; }, kLimitMs));
-    EXPECT_EQ(next(), ">");
+    std::string got = untilPrompt();
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back(), '>');
     ASSERT_TRUE(WriteAll(fd, B({'M'})));
     ASSERT_TRUE(runner.WaitFor([&](const sim::SimStats& s) { return s.prompts == 2 * round + 2; }, kLimitMs));
-    EXPECT_EQ(next(), ">");
+    EXPECT_EQ(untilPrompt(), ">");  // nothing but the prompt in configuration mode
     ASSERT_TRUE(WriteAll(fd, B({0x19 + static_cast<int>(round), 0x40, 0xFF, 'X'})));
   }
   EXPECT_TRUE(runner.WaitFor([](const sim::SimStats& s) { return s.prompts == 10; }, kLimitMs));
+  EXPECT_EQ(runner.KorvexMemory()[0x1D], 0x40);
   close(fd);
+}
+
+// --baud paces what the program writes too; --prompt-delay, --drop-prompt,
+// --miss and --deaf. Only lower bounds of time are checked: a loaded machine
+// makes things slower, never faster.
+TEST(SimRunner, SlowLineLateAndMissingPromptsAndDeafRepeater) {
+  using Clock = std::chrono::steady_clock;
+  const auto ms = [](Clock::time_point since) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+  };
+  {
+    auto options = FastOptions(7);
+    options.meters = 0;
+    options.baud = 300;  // 33 ms a byte
+    options.promptDelayMs = 200;
+    options.dropPrompt = 2;
+    sim::SimulatorRunner runner(options);
+    std::string error;
+    ASSERT_TRUE(runner.Start(&error)) << error;
+    const int fd = OpenSlave(runner.SlavePath());
+    ASSERT_GE(fd, 0);
+    // 21 bytes take 700 ms of line time before the repeater has the command.
+    auto start = Clock::now();
+    ASSERT_TRUE(WriteAll(fd, CommandFrame(kRepeater, B({0x01, 0x22, 0x05}))));
+    ASSERT_TRUE(runner.WaitFor([](const sim::SimStats& s) { return s.commandFrames == 1; }, kLimitMs));
+    EXPECT_GE(ms(start), 690);
+    ASSERT_EQ(ReadUntil(
+                  fd, [](const std::string& s) { return s.size() >= 54; }, kLimitMs)
+                  .size(),
+              54u);
+    start = Clock::now();
+    ASSERT_TRUE(WriteAll(fd, B({0x00})));
+    EXPECT_EQ(ReadUntil(
+                  fd, [](const std::string& s) { return !s.empty(); }, kLimitMs),
+              ">");
+    EXPECT_GE(ms(start), 200 + 2 * 33);
+    ASSERT_TRUE(WriteAll(fd, B({'M', 0xFF, 'X', 0x00})));  // the second prompt is dropped
+    EXPECT_EQ(ReadUntil(
+                  fd, [](const std::string& s) { return !s.empty(); }, kLimitMs),
+              ">");
+    const sim::SimStats stats = runner.Stats();
+    EXPECT_EQ(stats.prompts, 2u);
+    EXPECT_EQ(stats.promptsDropped, 1u);
+    close(fd);
+  }
+  for (const bool deaf : {true, false}) {
+    SCOPED_TRACE(deaf);
+    auto options = FastOptions(8);
+    options.meters = 0;
+    options.deaf = deaf;
+    options.miss = deaf ? 0 : 1;
+    sim::SimulatorRunner runner(options);
+    std::string error;
+    ASSERT_TRUE(runner.Start(&error)) << error;
+    const int fd = OpenSlave(runner.SlavePath());
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(WriteAll(fd, CommandFrame(kRepeater, B({0x01, 0x22, 0x05}))));
+    ASSERT_TRUE(runner.WaitFor([](const sim::SimStats& s) { return s.commandsMissed == 3; }, kLimitMs));
+    EXPECT_EQ(runner.Repeater().rxStartHour, sim::RepeaterState{}.rxStartHour);
+    EXPECT_EQ(runner.Stats().answers, 0u);
+    close(fd);
+  }
 }
 
 TEST(SimRunner, AnswerWaitsForTheEndOfConfigurationMode) {
