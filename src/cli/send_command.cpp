@@ -36,6 +36,9 @@ class CountingPort : public CommandPort {
   bool WriteByte(std::uint8_t byte) override { return m_inner.WriteByte(byte); }
   int ReadData(char* dest, int count) override { return m_inner.ReadData(dest, count); }
   void PurgeAll() override { m_inner.PurgeAll(); }
+  void Drain() override { m_inner.Drain(); }
+  bool WaitForInput(int timeoutMs) override { return m_inner.WaitForInput(timeoutMs); }
+  int ReadTimeoutMs() const override { return m_inner.ReadTimeoutMs(); }
   int framesWritten = 0;
 
  private:

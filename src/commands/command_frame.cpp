@@ -1,5 +1,7 @@
 #include "command_frame.h"
 
+#include <algorithm>
+
 #include <charconv>
 
 namespace {
@@ -56,6 +58,11 @@ void IdToBcd(std::string_view idText, BcdId& out) {
     const int lo = static_cast<unsigned char>(idText[2 * k + 1]) - 0x30;
     out[k] = static_cast<std::uint8_t>((hi * 16 + lo) & 0xFF);
   }
+}
+
+bool IsIdText(std::string_view idText) {
+  return idText.size() == 8 &&
+         std::all_of(idText.begin(), idText.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
 }
 
 std::optional<int> ParseDecimal(std::string_view text) {

@@ -18,6 +18,8 @@ using BcdId = std::array<std::uint8_t, 4>;
 // Serial ID text -> BCD. A text that is not exactly 8 characters leaves `out`
 // as it is (the previous repeater stays addressed).
 void IdToBcd(std::string_view idText, BcdId& out);
+// True for exactly 8 decimal digits: the only IDs that may address a device.
+bool IsIdText(std::string_view idText);
 
 // What the running program keeps between commands. The window owns one; each
 // test gets a fresh one.

@@ -18,4 +18,11 @@ class CommandPort {
   virtual int ReadData(char* dest, int count) = 0;
   // Aborts pending transfers and empties both queues.
   virtual void PurgeAll() = 0;
+  // Returns once every byte written has left the port (on a slow line that
+  // is well after the write returned). Raises on a port error.
+  virtual void Drain() = 0;
+  // True as soon as a byte waits to be read; false after `timeoutMs`.
+  virtual bool WaitForInput(int timeoutMs) = 0;
+  // How long the transceiver is given to answer (the port's read time-out).
+  virtual int ReadTimeoutMs() const { return 1000; }
 };

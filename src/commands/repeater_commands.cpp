@@ -1,5 +1,6 @@
 #include "repeater_commands.h"
 
+#include <cctype>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -15,10 +16,29 @@ constexpr std::uint8_t kLeaveConfig = 'X';
 void SleepMilliseconds(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 bool RepeaterCommands::CheckRepeaterSelected(const CommandControls& c) {
-  if (c.repeaterId.size() == 8) return true;
-  m_env.log.AppendLine(kNoRepeaterSelected);
-  return false;
+  if (c.repeaterId.size() != 8) {
+    m_env.log.AppendLine(kNoRepeaterSelected);
+    return false;
+  }
+  // Eight characters that are not all digits would address some other device.
+  if (!IsIdText(c.repeaterId)) {
+    m_env.log.AppendLine(kKorvexIdLength);
+    return false;
+  }
+  return true;
 }
+
+namespace {
+// Custom data as typed: pairs at 1-2, 4-5, ... with one separator between
+// them. A hex digit in a separator's place or a lone last digit means the
+// operator typed something else than what the pairs would send.
+bool WellFormedCustomText(std::string_view text) {
+  if (text.size() > 1 && text.size() % 3 == 1) return false;
+  for (size_t i = 2; i < text.size(); i += 3)
+    if (std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+  return true;
+}
+}  // namespace
 
 Bytes RepeaterCommands::Build(CommandKind kind, std::string_view data, const CommandControls& c) {
   return BuildCommandFrame(kind, data, FrameInputs{c, m_env.clock, m_env.log}, m_state);
@@ -60,7 +80,7 @@ void RepeaterCommands::SendWirelessMode(const CommandControls& c) {
 void RepeaterCommands::SendNewId(const CommandControls& c) {
   if (!CheckRepeaterSelected(c)) return;
   if (!m_env.ensurePortOpen()) return;
-  if (c.newId.size() != 8) {
+  if (!IsIdText(c.newId)) {
     m_env.log.AppendLine(kNewIdLength);
     return;
   }
@@ -72,8 +92,18 @@ void RepeaterCommands::SendNewId(const CommandControls& c) {
 void RepeaterCommands::SendCustomData(const CommandControls& c) {
   if (!m_env.ensurePortOpen()) return;
   const Bytes data = HexTextToBytes(c.customCommand);
+  // An ID of other length keeps the last address; eight characters that
+  // are not digits would make a garbled one.
+  if (c.repeaterId.size() == 8 && !IsIdText(c.repeaterId)) {
+    m_env.log.AppendLine(kKorvexIdLength);
+    return;
+  }
   IdToBcd(c.repeaterId, m_state.repeaterAddress);
   if (data.empty()) return;
+  if (!WellFormedCustomText(c.customCommand)) {
+    m_env.log.AppendLine(kNotCorrectCommand);
+    return;
+  }
   const Bytes frame = Build(CommandKind::CustomData, data, c);
   if (frame.empty()) {  // more bytes than one frame's length byte can count
     m_env.log.AppendLine(kNotCorrectCommand);
@@ -86,58 +116,82 @@ void RepeaterCommands::SendCustomData(const CommandControls& c) {
 
 bool RepeaterCommands::ConfigFailed() {
   LeaveConfigMode();
-  if (m_env.setStatus2) m_env.setStatus2(kParameterError);
   return false;
 }
 
+// The prompt may take up to the read time-out; it is taken the moment it
+// comes. Anything else ahead of it (a telegram the transceiver was still
+// delivering) is not the prompt and is thrown away, as the purge would have.
 bool RepeaterCommands::AwaitPrompt() {
-  char reply = 0;
-  return m_env.port.ReadData(&reply, 1) == 1 && static_cast<std::uint8_t>(reply) == kPrompt;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(m_env.port.ReadTimeoutMs());
+  for (;;) {
+    char reply = 0;
+    while (m_env.port.ReadData(&reply, 1) == 1)
+      if (static_cast<std::uint8_t>(reply) == kPrompt) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0 || !m_env.port.WaitForInput(static_cast<int>(left))) return false;
+  }
+}
+
+// One byte onto the line; true once it has left the port.
+bool RepeaterCommands::Put(std::uint8_t byte) {
+  if (!m_env.port.WriteByte(byte)) return false;
+  m_env.port.Drain();
+  return true;
+}
+
+bool RepeaterCommands::Exchange(std::uint8_t address, std::uint8_t value) {
+  m_env.port.PurgeAll();
+  // The gaps count from the moment a byte has left: at a low rate a byte
+  // takes longer on the line than the gap itself.
+  if (!Put(kConfigMode) || !AwaitPrompt()) return ConfigFailed();
+  if (!Put(kMemoryWrite) || !AwaitPrompt()) return ConfigFailed();
+  const bool addressWritten = Put(address);
+  m_env.sleep(1);
+  // A byte the port did not take is no saved parameter.
+  if (!addressWritten || !Put(value)) return ConfigFailed();
+  LeaveConfigMode();
+  return true;
 }
 
 bool RepeaterCommands::SetTransceiverParameter(std::uint8_t address, std::uint8_t value) {
-  m_env.port.PurgeAll();
-  m_env.port.WriteByte(kConfigMode);
-  m_env.sleep(40);
-  if (!AwaitPrompt()) return ConfigFailed();
-  m_env.port.WriteByte(kMemoryWrite);
-  m_env.sleep(40);
-  if (!AwaitPrompt()) return ConfigFailed();
-  const bool addressWritten = m_env.port.WriteByte(address);
-  m_env.sleep(1);
-  const bool valueWritten = m_env.port.WriteByte(value);
-  // A byte the port did not take is no saved parameter.
-  if (!addressWritten || !valueWritten) return ConfigFailed();
-  LeaveConfigMode();
-  if (m_env.setStatus2) m_env.setStatus2(kParameterSaved);
-  return true;
+  const bool ok = Exchange(address, value);
+  if (m_env.setStatus2) m_env.setStatus2(ok ? kParameterSaved : kParameterError);
+  return ok;
 }
 
 void RepeaterCommands::LeaveConfigMode() {
   try {
-    m_env.port.WriteByte(kEndMemoryWrite);
+    Put(kEndMemoryWrite);
     m_env.sleep(5);
-    m_env.port.WriteByte(kLeaveConfig);
+    Put(kLeaveConfig);
   } catch (const std::exception& e) {
     m_env.prompts.Message("VelRpt", e.what(), Prompts::Icon::None);
   }
 }
 
-void RepeaterCommands::SetInKorvex(const CommandControls& c) {
-  if (c.repeaterId.size() != 8) {
+bool RepeaterCommands::SetInKorvex(const CommandControls& c) {
+  if (!IsIdText(c.repeaterId)) {
     m_env.log.AppendLine(kKorvexIdLength);
-    return;
+    return false;
   }
-  if (!m_env.ensurePortOpen()) return;
+  if (!m_env.ensurePortOpen()) return false;
   BcdId id{};
   IdToBcd(c.repeaterId, id);
   // Parameter memory 25..32: manufacturer code and ID most significant byte
   // first, then version and device type.
   const std::uint8_t values[8] = {0x59, 0x8D, id[0], id[1], id[2], id[3], 0x00, 0x00};
+  std::string failed;
   for (int i = 0; i < 8; ++i) {
-    SetTransceiverParameter(static_cast<std::uint8_t>(25 + i), values[i]);
+    const auto address = static_cast<std::uint8_t>(25 + i);
+    if (!Exchange(address, values[i])) failed += (failed.empty() ? "" : ", ") + std::to_string(address);
     if (i < 7) m_env.sleep(50);
   }
+  // The panel reports the whole ID, not the last of its eight bytes.
+  if (m_env.setStatus2) m_env.setStatus2(failed.empty() ? kParameterSaved : kParameterError);
+  if (!failed.empty()) m_env.log.AppendLine(std::string(kKorvexFailedAddresses) + failed);
+  return failed.empty();
 }
 
 void RepeaterCommands::Run(CommandKind kind, const CommandControls& c) {

@@ -25,6 +25,8 @@ inline constexpr char kNewIdLength[] = "New serial ID must be exactly 8-digits l
 inline constexpr char kParameterSaved[] = "Parameter succesfully saved!";
 inline constexpr char kParameterError[] = "Error setting parameter";
 inline constexpr char kFrameNotWritten[] = "The frame could not be written to the port";
+// "Set in Korvex" with exchanges that failed: the addresses follow.
+inline constexpr char kKorvexFailedAddresses[] = "Korvex parameters not saved at addresses: ";
 
 // A write that the port did not complete.
 class CommandWriteError : public std::runtime_error {
@@ -63,7 +65,8 @@ class RepeaterCommands {
   void SendNewId(const CommandControls& c);
   // Port write errors are not caught here: they reach the application's error report.
   void SendCustomData(const CommandControls& c);
-  void SetInKorvex(const CommandControls& c);
+  // True when all eight parameters were saved.
+  bool SetInKorvex(const CommandControls& c);
 
   // The button of `kind` (for the command line).
   void Run(CommandKind kind, const CommandControls& c);
@@ -74,6 +77,8 @@ class RepeaterCommands {
   Bytes Build(CommandKind kind, std::string_view data, const CommandControls& c);
   void SendOrRefuse(const Bytes& frame);
   bool AwaitPrompt();
+  bool Put(std::uint8_t byte);
+  bool Exchange(std::uint8_t address, std::uint8_t value);
   bool ConfigFailed();
 
   CommandState& m_state;

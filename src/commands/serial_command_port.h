@@ -14,6 +14,9 @@ class SerialCommandPort : public CommandPort {
   bool WriteByte(std::uint8_t byte) override { return m_port.WriteByte(byte); }
   int ReadData(char* dest, int count) override { return m_port.ReadData(dest, count); }
   void PurgeAll() override { m_port.PurgeAll(); }
+  void Drain() override { m_port.Drain(); }
+  bool WaitForInput(int timeoutMs) override { return m_port.WaitForInput(timeoutMs); }
+  int ReadTimeoutMs() const override { return m_port.Buffers().ReadTimeout(); }
 
  private:
   SerialPort& m_port;

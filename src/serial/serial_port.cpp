@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QMetaObject>
@@ -422,6 +424,31 @@ bool TCustomSerialPort::WriteString(std::string_view text) {
 bool TCustomSerialPort::WriteByte(uint8_t byte) {
   const char c = static_cast<char>(byte);
   return WriteData(&c, 1) == 1;
+}
+
+void TCustomSerialPort::Drain() {
+  if (!IsOpen()) return;
+  std::lock_guard lock(m_writeLock);
+  while (::tcdrain(m_fd.Get()) != 0) {
+    if (errno != EINTR) RaiseCommError("Error draining output (%d), %s", errno);
+  }
+}
+
+bool TCustomSerialPort::WaitForInput(int timeoutMs) {
+  if (!IsOpen()) return false;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  for (;;) {
+    int queued = 0;
+    if (::ioctl(m_fd.Get(), FIONREAD, &queued) == 0 && queued > 0) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd fd{m_fd.Get(), POLLIN, 0};
+    const int ready = ::poll(&fd, 1, static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) return false;
+    // A hung-up line reports without data: no reason to sit out the time.
+    if (ready > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fd.revents & POLLIN)) return false;
+  }
 }
 
 void TCustomSerialPort::Purge(uint32_t actions) {

@@ -59,6 +59,10 @@ class TCustomSerialPort : public TSerialComponent {
   bool WriteByte(uint8_t byte);
   void Purge(uint32_t actions);
   void PurgeAll() { Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR); }
+  // Waits until the driver has sent every byte written directly (tcdrain).
+  void Drain();
+  // True as soon as a byte waits in the input queue; false after `timeoutMs`.
+  bool WaitForInput(int timeoutMs);
   TSerialStatus ReadErrors();
   int InQueueCount();
   void CheckClosed() const;

@@ -31,6 +31,8 @@ class CapturePort : public CommandPort {
   }
   int ReadData(char*, int) override { return 0; }
   void PurgeAll() override {}
+  void Drain() override {}
+  bool WaitForInput(int) override { return false; }
 };
 
 Bytes RepeaterFrame(std::uint8_t ci, const Bytes& body) {

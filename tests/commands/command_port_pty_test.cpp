@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "hand_korvex.h"
 #include "hex.h"
 #include "pty_pair.h"
 #include "repeater_commands.h"
@@ -32,60 +33,12 @@ class CountingPort : public CommandPort {
   }
   int ReadData(char* dest, int count) override { return m_inner.ReadData(dest, count); }
   void PurgeAll() override { m_inner.PurgeAll(); }
+  void Drain() override { m_inner.Drain(); }
+  bool WaitForInput(int timeoutMs) override { return m_inner.WaitForInput(timeoutMs); }
   size_t written = 0;
 
  private:
   CommandPort& m_inner;
-};
-
-// The Korvex's configuration mode: 0x00 -> ">", "M" -> ">", address, value,
-// 0xFF, "X". A silent one answers nothing.
-class Korvex {
- public:
-  explicit Korvex(PtyPair& pty) : m_pty(pty) {}
-  bool answers = true;
-  std::string seen;                    // every byte the program sent
-  std::map<int, std::uint8_t> memory;  // parameter memory written
-  bool prompted = false;               // a prompt went out since the last wait
-
-  void Feed(std::string_view bytes) {
-    for (char ch : bytes) {
-      const auto b = static_cast<std::uint8_t>(ch);
-      seen.push_back(ch);
-      switch (m_state) {
-        case State::Idle:
-          if (b == 0x00) Prompt(State::Config);
-          break;
-        case State::Config:
-          if (b == 'M')
-            Prompt(State::Address);
-          else if (b == 0xFF)
-            m_state = State::Leaving;
-          break;
-        case State::Address:
-          m_address = b, m_state = State::Value;
-          break;
-        case State::Value:
-          memory[m_address] = b, m_state = State::Config;
-          break;
-        case State::Leaving:
-          m_state = b == 'X' ? State::Idle : State::Config;
-          break;
-      }
-    }
-  }
-
- private:
-  enum class State { Idle, Config, Address, Value, Leaving };
-  void Prompt(State next) {
-    if (!answers) return;
-    m_pty.Send(">");
-    prompted = true;
-    m_state = next;
-  }
-  PtyPair& m_pty;
-  State m_state = State::Idle;
-  int m_address = 0;
 };
 
 class CommandPortPty : public ::testing::Test {
@@ -97,28 +50,11 @@ class CommandPortPty : public ::testing::Test {
     controls.repeaterId = "12345678";
   }
 
-  // The program's waits: the Korvex reads what was sent meanwhile and its
-  // prompt reaches the port's input queue before the program reads on.
-  void Wait(int ms) {
-    waits.push_back(ms);
-    while (korvex.seen.size() < counting.written) {
-      const std::string got = pty.Receive(counting.written - korvex.seen.size());
-      ASSERT_FALSE(got.empty()) << "the device got nothing within the time limit";
-      korvex.Feed(got);
-    }
-    if (korvex.prompted) {
-      ASSERT_TRUE(WaitUntil([&] { return port.InQueueCount() > 0; }));
-      korvex.prompted = false;
-    }
-  }
-  // Whatever the program sent after its last wait.
-  void Drain() { Wait(0), waits.pop_back(); }
-
   PtyPair pty;
   TSerialPort port;
   SerialCommandPort<TSerialPort> serial{port};
   CountingPort counting{serial};
-  Korvex korvex{pty};
+  HandKorvex korvex{pty};
   std::vector<int> waits;
   CommandState state;
   CommandControls controls;
@@ -133,7 +69,10 @@ class CommandPortPty : public ::testing::Test {
                                        [this] { return port.IsOpen(); },
                                        counting,
                                        prompts,
-                                       [this](int ms) { Wait(ms); },
+                                       [this](int ms) {
+                                         waits.push_back(ms);
+                                         SleepMilliseconds(ms);
+                                       },
                                    }};
 };
 
@@ -162,45 +101,61 @@ TEST_F(CommandPortPty, WriteErrorOfAGoneDeviceIsLogged) {
   EXPECT_EQ(prompts.shown[0].text.rfind("Write error (", 0), 0u) << prompts.shown[0].text;
 }
 
-TEST_F(CommandPortPty, SetInKorvexWritesTheParameterMemory) {
-  commands.SetInKorvex(controls);
-  Drain();
-  const std::map<int, std::uint8_t> expected = {{25, 0x59}, {26, 0x8D}, {27, 0x12}, {28, 0x34},
-                                                {29, 0x56}, {30, 0x78}, {31, 0x00}, {32, 0x00}};
-  EXPECT_EQ(korvex.memory, expected);
+const std::map<int, std::uint8_t> kIdInMemory = {{25, 0x59}, {26, 0x8D}, {27, 0x12}, {28, 0x34},
+                                                 {29, 0x56}, {30, 0x78}, {31, 0x00}, {32, 0x00}};
+
+// A prompt taken as it comes, however late within the read time-out, and
+// from behind the end of a telegram that was still on its way.
+TEST_F(CommandPortPty, SetInKorvexWithASlowTransceiver) {
+  korvex.Start({.promptDelayMs = 80, .aheadOfFirst = "\x41\x16"});
+  EXPECT_TRUE(commands.SetInKorvex(controls));
+  korvex.StopAfter(counting.written);
+  EXPECT_EQ(korvex.Memory(), kIdInMemory);
   std::string bytes;
-  for (const auto& [address, value] : expected)
+  for (const auto& [address, value] : kIdInMemory)
     bytes += Bytes{0x00, 'M', char(address), char(value), '\xFF', 'X'};
-  EXPECT_EQ(HexText(korvex.seen), HexText(bytes));
-  std::vector<int> one = {40, 40, 1, 5}, all;
+  EXPECT_EQ(HexText(korvex.Seen()), HexText(bytes));
+  std::vector<int> one = {1, 5}, all;
   for (int i = 0; i < 8; ++i) {
     all.insert(all.end(), one.begin(), one.end());
     if (i < 7) all.push_back(50);
   }
   EXPECT_EQ(waits, all);
-  EXPECT_EQ(status, Lines(8, kParameterSaved));
+  EXPECT_EQ(status, Lines{kParameterSaved});
   EXPECT_TRUE(log.lines.empty());
 }
 
+TEST_F(CommandPortPty, SetInKorvexWithAnUnansweredThirdPrompt) {
+  korvex.Start({.dropPrompt = 3});
+  EXPECT_FALSE(commands.SetInKorvex(controls));
+  korvex.StopAfter(counting.written);
+  auto memory = kIdInMemory;
+  memory.erase(26);
+  EXPECT_EQ(korvex.Memory(), memory);
+  EXPECT_EQ(status, Lines{kParameterError});
+  EXPECT_EQ(log.lines, Lines{std::string(kKorvexFailedAddresses) + "26"});
+}
+
 TEST_F(CommandPortPty, SetInKorvexWithASilentTransceiver) {
-  korvex.answers = false;
-  commands.SetInKorvex(controls);
-  Drain();
-  EXPECT_TRUE(korvex.memory.empty());
+  port.Buffers().SetReadTimeout(100);  // eight time-outs in a row
+  korvex.Start({.answers = false});
+  EXPECT_FALSE(commands.SetInKorvex(controls));
+  korvex.StopAfter(counting.written);
+  EXPECT_TRUE(korvex.Memory().empty());
   std::string bytes;
   for (int i = 0; i < 8; ++i) bytes += Bytes{0x00, '\xFF', 'X'};
-  EXPECT_EQ(HexText(korvex.seen), HexText(bytes));
-  EXPECT_EQ(status, Lines(8, kParameterError));
+  EXPECT_EQ(HexText(korvex.Seen()), HexText(bytes));
+  EXPECT_EQ(status, Lines{kParameterError});
 }
 
 TEST_F(CommandPortPty, StaleBytesBeforeTheExchangeArePurged) {
   // A telegram half received when the exchange starts must not be taken for a prompt.
   pty.Send(">>>");
   ASSERT_TRUE(WaitUntil([&] { return port.InQueueCount() == 3; }));
-  korvex.answers = false;
+  korvex.Start({.answers = false});
   EXPECT_FALSE(commands.SetTransceiverParameter(25, 0x59));
-  Drain();
-  EXPECT_EQ(HexText(korvex.seen), "00 FF 58 ");
+  korvex.StopAfter(counting.written);
+  EXPECT_EQ(HexText(korvex.Seen()), "00 FF 58 ");
   EXPECT_EQ(status, Lines{kParameterError});
 }
 

@@ -18,7 +18,7 @@ using Lines = std::vector<std::string>;
 class ScriptedPort : public CommandPort {
  public:
   std::vector<std::string> events;
-  std::deque<std::string> replies;  // what each ReadData returns ("" = nothing)
+  std::deque<std::string> replies;  // what each ReadData returns ("" = nothing within the time-out)
   bool writesFail = false;          // the port takes no byte
   std::string throwOnWrite;         // a port error with this message
 
@@ -34,7 +34,7 @@ class ScriptedPort : public CommandPort {
   }
   int ReadData(char* dest, int count) override {
     events.push_back("read");
-    if (replies.empty()) return 0;
+    if (replies.empty() || replies.front().empty()) return 0;
     std::string r = replies.front();
     replies.pop_front();
     const int n = std::min<int>(count, static_cast<int>(r.size()));
@@ -42,6 +42,15 @@ class ScriptedPort : public CommandPort {
     return n;
   }
   void PurgeAll() override { events.push_back("purge"); }
+  void Drain() override { events.push_back("drain"); }
+  // A scripted reply waits at once; "" (or none) means the time-out ran out.
+  bool WaitForInput(int timeoutMs) override {
+    events.push_back("wait " + std::to_string(timeoutMs > 0));
+    if (replies.empty()) return false;
+    if (!replies.front().empty()) return true;
+    replies.pop_front();
+    return false;
+  }
 
  private:
   void Check() {
@@ -263,21 +272,33 @@ TEST(RepeaterCommands, CustomData) {
 }
 
 Lines Exchange(int address, int value) {
-  return {"purge",    "byte 00",
-          "sleep 40", "read",
-          "byte 4D",  "sleep 40",
-          "read",     "byte " + HexByte(static_cast<std::uint8_t>(address)),
-          "sleep 1",  "byte " + HexByte(static_cast<std::uint8_t>(value)),
-          "byte FF",  "sleep 5",
-          "byte 58"};
+  return {"purge",
+          "byte 00",
+          "drain",
+          "read",
+          "byte 4D",
+          "drain",
+          "read",
+          "byte " + HexByte(static_cast<std::uint8_t>(address)),
+          "drain",
+          "sleep 1",
+          "byte " + HexByte(static_cast<std::uint8_t>(value)),
+          "drain",
+          "byte FF",
+          "drain",
+          "sleep 5",
+          "byte 58",
+          "drain"};
 }
-const Lines kFailedExchange = {"purge", "byte 00", "sleep 40", "read", "byte FF", "sleep 5", "byte 58"};
+// No byte, and the read time-out runs out.
+const Lines kFailedExchange = {"purge",   "byte 00", "drain",   "read",    "wait 1",
+                               "byte FF", "drain",   "sleep 5", "byte 58", "drain"};
 
 TEST(RepeaterCommands, SetInKorvexWithAnAnsweringTransceiver) {
   Fixture f;
   f.controls.repeaterId = "12345678";
   for (int i = 0; i < 16; ++i) f.port.replies.push_back(">");
-  f.commands.SetInKorvex(f.controls);
+  EXPECT_TRUE(f.commands.SetInKorvex(f.controls));
 
   Lines expected;
   const int values[8] = {0x59, 0x8D, 0x12, 0x34, 0x56, 0x78, 0x00, 0x00};
@@ -287,21 +308,35 @@ TEST(RepeaterCommands, SetInKorvexWithAnAnsweringTransceiver) {
     if (i < 7) expected.push_back("sleep 50");
   }
   EXPECT_EQ(f.port.events, expected);
-  EXPECT_EQ(f.status, Lines(8, kParameterSaved));
+  EXPECT_EQ(f.status, Lines{kParameterSaved});
   EXPECT_TRUE(f.log.lines.empty());
   EXPECT_EQ(f.state.repeaterAddress, BcdId{});  // the address of the frames is not touched
 }
 
 TEST(RepeaterCommands, SetInKorvexWithASilentTransceiver) {
   Fixture f;
-  f.commands.SetInKorvex(f.controls);
+  EXPECT_FALSE(f.commands.SetInKorvex(f.controls));
   Lines expected;
   for (int i = 0; i < 8; ++i) {
     expected.insert(expected.end(), kFailedExchange.begin(), kFailedExchange.end());
     if (i < 7) expected.push_back("sleep 50");
   }
   EXPECT_EQ(f.port.events, expected);
-  EXPECT_EQ(f.status, Lines(8, kParameterError));
+  EXPECT_EQ(f.status, Lines{kParameterError});
+  EXPECT_EQ(f.log.lines, Lines{std::string(kKorvexFailedAddresses) + "25, 26, 27, 28, 29, 30, 31, 32"});
+}
+
+// Bytes ahead of the prompt are not the prompt; a failure anywhere but the
+// last exchange still shows on the panel, naming the address.
+TEST(RepeaterCommands, SetInKorvexReportsEveryFailedExchange) {
+  Fixture f;
+  f.port.replies = {"\x16", ">"};  // the end of a telegram, then the prompt
+  for (int i = 1; i < 16; ++i) f.port.replies.push_back(i == 4 ? "" : ">");
+  EXPECT_FALSE(f.commands.SetInKorvex(f.controls));
+  EXPECT_EQ(f.status, Lines{kParameterError});
+  EXPECT_EQ(f.log.lines, Lines{std::string(kKorvexFailedAddresses) + "27"});
+  const Lines start(f.port.events.begin(), f.port.events.begin() + 6);
+  EXPECT_EQ(start, (Lines{"purge", "byte 00", "drain", "read", "read", "byte 4D"}));
 }
 
 TEST(RepeaterCommands, SetInKorvexChecksTheIdLength) {
@@ -313,6 +348,66 @@ TEST(RepeaterCommands, SetInKorvexChecksTheIdLength) {
   EXPECT_TRUE(f.port.events.empty());
 }
 
+// Eight characters that are not all digits reach no device, whatever the command.
+TEST(RepeaterCommands, IdsThatAreNotEightDigitsAreRefusedAtTheirUse) {
+  const struct {
+    const char* repeaterId;
+    const char* newId;
+    CommandKind kind;
+    Lines log;
+  } cases[] = {
+      {"12345xyz", "87654321", CommandKind::DateTime, {kKorvexIdLength}},
+      {"1234567O", "87654321", CommandKind::RxHours, {kKorvexIdLength}},
+      {"12 45678", "87654321", CommandKind::WirelessMode, {kKorvexIdLength}},
+      {"12345678", "ABCDEFGH", CommandKind::NewId, {kNewIdLength}},
+      {"12345678", "8765432 ", CommandKind::NewId, {kNewIdLength}},
+      {"-1234567", "87654321", CommandKind::CustomData, {kKorvexIdLength}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.repeaterId) + " / " + c.newId);
+    Fixture f;
+    f.controls.repeaterId = c.repeaterId;
+    f.controls.newId = c.newId;
+    f.controls.wirelessMode = "Mode C";
+    f.controls.customCommand = "01 02";
+    f.commands.Run(c.kind, f.controls);
+    EXPECT_EQ(f.log.lines, c.log);
+    EXPECT_TRUE(f.Written().empty());
+    EXPECT_EQ(f.state.accessNumber, 0);
+    EXPECT_EQ(f.state.repeaterAddress, BcdId{});
+  }
+  Fixture f;
+  f.controls.repeaterId = "12345xyz";
+  EXPECT_FALSE(f.commands.SetInKorvex(f.controls));
+  EXPECT_EQ(f.log.lines, Lines{kKorvexIdLength});
+  EXPECT_TRUE(f.port.events.empty());
+}
+
+// Custom data: a hex digit where a separator belongs, or a lone last digit,
+// is refused; any one-character separator is fine.
+TEST(RepeaterCommands, CustomDataTextMustBePairsAndSeparators) {
+  const struct {
+    const char* text;
+    const char* sent;  // nullptr: refused with the log line
+  } cases[] = {
+      {"01FD17", nullptr},       {"01 FD 1", nullptr},       {"01 FD17", nullptr},
+      {"01-FD:17", "01 FD 17 "}, {"01 FD 17 ", "01 FD 17 "}, {"0a,fd", "0A FD "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Fixture f;
+    f.controls.customCommand = c.text;
+    f.commands.SendCustomData(f.controls);
+    if (c.sent) {
+      ASSERT_EQ(f.Written().size(), 1u);
+      EXPECT_TRUE(f.Written()[0].ends_with(std::string(c.sent) + "16 ")) << f.Written()[0];
+    } else {
+      EXPECT_EQ(f.log.lines, Lines{kNotCorrectCommand});
+      EXPECT_TRUE(f.Written().empty());
+    }
+  }
+}
+
 TEST(RepeaterCommands, ConfigurationExchangeFailures) {
   const struct {
     const char* name;
@@ -320,13 +415,20 @@ TEST(RepeaterCommands, ConfigurationExchangeFailures) {
     bool writesFail;
     Lines events;
   } cases[] = {
-      {"wrong first prompt", {"<"}, false, kFailedExchange},
+      {"wrong byte, then silence",
+       {"<"},
+       false,
+       {"purge", "byte 00", "drain", "read", "read", "wait 1", "byte FF", "drain", "sleep 5", "byte 58",
+        "drain"}},
       {"second prompt missing",
        {">"},
        false,
-       {"purge", "byte 00", "sleep 40", "read", "byte 4D", "sleep 40", "read", "byte FF", "sleep 5",
-        "byte 58"}},
-      {"bytes not taken by the port", {">", ">"}, true, Exchange(0x1B, 0x12)},
+       {"purge", "byte 00", "drain", "read", "byte 4D", "drain", "read", "wait 1", "byte FF", "drain",
+        "sleep 5", "byte 58", "drain"}},
+      {"bytes not taken by the port",
+       {">", ">"},
+       true,
+       {"purge", "byte 00", "byte FF", "sleep 5", "byte 58"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

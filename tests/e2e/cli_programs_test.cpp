@@ -4,6 +4,7 @@
 
 #include "../cli/run_program.h"
 #include "e2e_support.h"
+#include "hand_korvex.h"
 #include "hex.h"
 #include "pty_pair.h"
 #include "repeater_commands.h"
@@ -169,7 +170,8 @@ TEST(CliPrograms, SetInKorvexWithASilentTransceiver) {
   const ProgramResult r = RunProgram(
       kCli, {"set-in-korvex", "--port", QString::fromStdString(pty.SlavePath()), "--id", "12345678"});
   EXPECT_EQ(r.exitCode, 1) << r.err;
-  EXPECT_EQ(r.out, pty.SlavePath() + " - 19200,8,None\n" + kParameterError + "\n");
+  EXPECT_EQ(r.out, pty.SlavePath() + " - 19200,8,None\n" + kKorvexFailedAddresses +
+                       "25, 26, 27, 28, 29, 30, 31, 32\n" + kParameterError + "\n");
   std::string expected;
   for (int i = 0; i < 8; ++i)
     expected += std::string(
@@ -178,6 +180,68 @@ TEST(CliPrograms, SetInKorvexWithASilentTransceiver) {
         3);
   EXPECT_EQ(HexText(pty.Receive(expected.size())), HexText(expected));
   EXPECT_EQ(pty.ReadAvailable(), "");
+}
+
+// A transceiver played by hand: slow prompts are waited for; an unanswered
+// third prompt (exchange 26) fails the run though the last exchange succeeds.
+TEST(CliPrograms, SetInKorvexWithAHandPlayedTransceiver) {
+  const struct {
+    const char* name;
+    HandKorvex::Manner manner;
+    int exitCode;
+    std::string tail;
+  } cases[] = {
+      {"slow", {.promptDelayMs = 120, .aheadOfFirst = "\x16"}, 0, std::string(kParameterSaved) + "\n"},
+      {"third prompt unanswered",
+       {.dropPrompt = 3},
+       1,
+       std::string(kKorvexFailedAddresses) + "26\n" + kParameterError + "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyPair pty;
+    HandKorvex korvex(pty);
+    korvex.Start(c.manner);
+    const ProgramResult r = RunProgram(
+        kCli, {"set-in-korvex", "--port", QString::fromStdString(pty.SlavePath()), "--id", "12345678"});
+    korvex.Stop();
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+    EXPECT_EQ(r.out, pty.SlavePath() + " - 19200,8,None\n" + c.tail);
+    EXPECT_EQ(korvex.Memory().at(32), 0x00);
+    EXPECT_EQ(korvex.Memory().count(26), c.exitCode == 0 ? 1u : 0u);
+  }
+}
+
+// The simulator as strict as a slow line: every byte paced both ways at 300
+// baud, each prompt 300 ms late; then a run whose third prompt never comes.
+TEST(CliPrograms, SetInKorvexOnASlowSimulatedLine) {
+  for (const int drop : {0, 3}) {
+    SCOPED_TRACE(drop);
+    sim::SimOptions o = Options();
+    o.baud = 300;
+    o.promptDelayMs = drop ? 0 : 300;
+    o.dropPrompt = drop;
+    sim::SimulatorRunner simulator(o);
+    std::string error;
+    ASSERT_TRUE(simulator.Start(&error)) << error;
+    const ProgramResult r =
+        RunProgram(kCli, {"set-in-korvex", "--port", QString::fromStdString(simulator.SlavePath()), "--speed",
+                          "300", "--id", "87654321"});
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_FALSE(lines.empty()) << r.err;
+    const auto memory = simulator.KorvexMemory();
+    if (drop == 0) {
+      EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+      EXPECT_EQ(lines.back(), kParameterSaved);
+      const std::vector<int> expected = {0x59, 0x8D, 0x87, 0x65, 0x43, 0x21, 0x00, 0x00};
+      EXPECT_EQ(std::vector<int>(memory.begin() + 25, memory.begin() + 33), expected);
+    } else {
+      EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+      EXPECT_EQ(lines.back(), kParameterError);
+      EXPECT_TRUE(Has(lines, std::string(kKorvexFailedAddresses) + "26")) << r.out;
+      EXPECT_EQ(simulator.Stats().promptsDropped, 1u);
+    }
+  }
 }
 
 TEST(CliPrograms, MonitorWithSimulateShowsTheTraffic) {
