@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 
+#include "digit_edit.h"
 #include "field_decoders.h"
 
 bool FlagTextMustRestart(const QString& textBeforeKey) {
@@ -17,6 +18,8 @@ bool FlagTextMustRestart(const QString& textBeforeKey) {
 DigitKeyFilter::DigitKeyFilter(QLineEdit* edit, Hook beforeInsert)
     : QObject(edit), m_edit(edit), m_beforeInsert(std::move(beforeInsert)) {
   edit->installEventFilter(this);
+  // Text that comes in without a key press is filtered as it arrives.
+  KeepDigitsOnly(edit);
   // Pasting or dropping text would go around the key filter.
   edit->setContextMenuPolicy(Qt::NoContextMenu);
   edit->setAcceptDrops(false);

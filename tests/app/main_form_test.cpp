@@ -4,17 +4,21 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 
 #include "about_form.h"
 #include "app_test_util.h"
@@ -203,6 +207,53 @@ TEST(MainForm, NumericEditsTakeOnlyDigitsAndTheFlagRestartsAboveItsRange) {
   QTest::keyClick(id, Qt::Key_A, Qt::ControlModifier);
   QTest::keyClick(id, Qt::Key_X, Qt::ControlModifier);
   EXPECT_EQ(id->text(), "123");
+}
+
+// Text that comes in other than by key presses is filtered the same way:
+// programmatic setText, insert (a middle-click paste of the primary
+// selection), an input method's commit, a drop.
+TEST(MainForm, DigitBoxesHoldDigitsHoweverTextGetsIn) {
+  FormFixture f;
+  TForm1& form = f.Make();
+  const std::function<void(QLineEdit*, const QString&)> ways[] = {
+      [](QLineEdit* e, const QString& t) { e->setText(t); },
+      [](QLineEdit* e, const QString& t) {
+        e->clear();
+        e->insert(t);
+      },
+      [](QLineEdit* e, const QString& t) {
+        e->clear();
+        QInputMethodEvent commit;
+        commit.setCommitString(t);
+        QCoreApplication::sendEvent(e, &commit);
+      },
+      [](QLineEdit* e, const QString& t) {
+        e->clear();
+        QMimeData data;
+        data.setText(t);
+        QDropEvent drop(QPointF(2, 2), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(e, &drop);
+      },
+  };
+  for (const char* name :
+       {"Edit_repeaterID", "Edit_newID", "Edit1", "Edit_rxtime", "Edit_rxstarttime", "Edit_flag"}) {
+    auto* edit = Find<QLineEdit>(form, name);
+    ASSERT_NE(edit, nullptr) << name;
+    for (size_t w = 0; w < std::size(ways); ++w) {
+      ways[w](edit, QStringLiteral("1a2 3-x"));
+      EXPECT_TRUE(edit->text() == "123" || edit->text().isEmpty())
+          << name << " way " << w << ": " << edit->text().toStdString();
+      EXPECT_FALSE(edit->text().contains(QLatin1Char('a'))) << name << " way " << w;
+    }
+  }
+  // The ID box: letters go, the digits stay in place, the typing limit holds.
+  form.Edit_repeaterID->setText(QStringLiteral("12345xyz"));
+  EXPECT_EQ(form.Edit_repeaterID->text(), "12345");
+  form.Edit_repeaterID->insert(QStringLiteral("6z7"));
+  EXPECT_EQ(form.Edit_repeaterID->text(), "1234567");
+  EXPECT_EQ(form.Edit_repeaterID->cursorPosition(), 7);
+  form.Edit_repeaterID->setText(QStringLiteral("1234567890"));
+  EXPECT_EQ(form.Edit_repeaterID->text(), "12345678");
 }
 
 TEST(MainForm, FlagRangeRule) {

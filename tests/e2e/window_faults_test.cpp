@@ -28,6 +28,7 @@
 #include "main_form.h"
 #include "program.h"
 #include "pty_pair.h"
+#include "repeater_commands.h"
 #include "scripted_prompts.h"
 #include "settings_window.h"
 #include "sim_runner.h"
@@ -438,3 +439,60 @@ TEST(WindowFaults, OddImportFilesGiveTheirMessageAndTheTableCarriesOn) {
 }
 
 }  // namespace
+
+// "Set in Korvex" from the window against a strict simulator: slow prompts
+// on a slow line succeed; a third prompt that never comes shows on the panel
+// and in one log line although the last exchange succeeded. An ID pasted
+// with letters never reaches the repeater.
+TEST(WindowFaults, SetInKorvexAndAPastedIdAgainstAStrictSimulator) {
+  for (const int drop : {0, 3}) {
+    SCOPED_TRACE(drop);
+    sim::SimOptions options;
+    options.meters = 4;
+    options.intervalMs = 100;
+    options.baud = 1200;
+    options.promptDelayMs = drop ? 0 : 150;
+    options.dropPrompt = drop;
+    sim::SimulatorRunner simulator(options);
+    std::string error;
+    ASSERT_TRUE(simulator.Start(&error)) << error;
+    ProgramRun run;
+    TForm1& form = run.Start(simulator.SlavePath());
+    form.show();
+    ASSERT_TRUE(form.PortOpen()) << run.Joined().toStdString();
+    form.Edit_repeaterID->setText(QString::fromStdString(kRepeater));
+    form.Memo_log->Clear();
+    QTest::mouseClick(form.BitBtn2, Qt::LeftButton);
+    const auto memory = simulator.KorvexMemory();
+    if (drop == 0) {
+      EXPECT_EQ(form.StatusPanel(1).toStdString(), kParameterSaved) << run.Joined().toStdString();
+      EXPECT_EQ(memory[27], 0x12);
+      EXPECT_EQ(memory[30], 0x78);
+    } else {
+      EXPECT_EQ(form.StatusPanel(1).toStdString(), kParameterError);
+      EXPECT_EQ(run.Log().filter(QString::fromLatin1(kKorvexFailedAddresses)),
+                QStringList{QString::fromLatin1(kKorvexFailedAddresses) + "26"});
+      EXPECT_EQ(memory[26], 0x00);  // never written
+      EXPECT_EQ(memory[25], 0x59);
+      EXPECT_EQ(memory[30], 0x78);
+    }
+  }
+
+  sim::SimulatorRunner simulator(sim::SimOptions{});
+  std::string error;
+  ASSERT_TRUE(simulator.Start(&error)) << error;
+  ProgramRun run;
+  TForm1& form = run.Start(simulator.SlavePath());
+  form.show();
+  ASSERT_TRUE(form.PortOpen()) << run.Joined().toStdString();
+  form.Edit_repeaterID->clear();
+  form.Edit_repeaterID->insert(QStringLiteral("12345xyz"));  // what a middle-click paste does
+  EXPECT_EQ(form.Edit_repeaterID->text(), "12345");
+  form.Memo_log->Clear();
+  QTest::mouseClick(form.BitBtn1, Qt::LeftButton);  // "Set datetime"
+  QTest::mouseClick(form.BitBtn2, Qt::LeftButton);  // "Set in Korvex"
+  EXPECT_EQ(run.Log(),
+            (QStringList{QString::fromLatin1(kNoRepeaterSelected), QString::fromLatin1(kKorvexIdLength)}));
+  RunEventsFor(300);
+  EXPECT_EQ(simulator.Stats().bytesReceived, 0u);
+}
