@@ -31,7 +31,9 @@ int main(int argc, char** argv) {
   parser.process(app);
 
   const std::string programPath = QCoreApplication::applicationFilePath().toStdString();
-  const std::string folder = DataFolder(parser.value(dataDir).toStdString(), programPath);
+  std::string folder = DataFolder(parser.value(dataDir).toStdString(), programPath);
+  // A simulated run keeps its settings and logs apart from the real ones.
+  if (parser.isSet(simulate)) folder = SimulationDataFolder(folder);
 
   ProgramOptions options;
   options.iniPath = IniFilePath(folder, programPath);

@@ -8,12 +8,6 @@
 #include "main_form.h"
 #include "settings_window.h"
 
-namespace {
-void SetPortName(TSettings& settings, const QString& name) {
-  if (auto* box = settings.findChild<QComboBox*>(QStringLiteral("Combo_com_name"))) box->setCurrentText(name);
-}
-}  // namespace
-
 Program::Program(const ProgramOptions& options, Prompts& prompts, const Clock& clock, LocalFormats formats)
     : m_ini(options.iniPath) {
   const std::string dataFolder = options.dataFolder.empty()
@@ -27,18 +21,7 @@ Program::Program(const ProgramOptions& options, Prompts& prompts, const Clock& c
   m_form->AboutWindow()->setAttribute(Qt::WA_QuitOnClose, false);
   m_form->AttachSettings(*m_settings);
 
-  if (!options.portForThisRun.isEmpty()) {
-    TSettings& settings = *m_settings;
-    const QString port = options.portForThisRun;
-    SetPortName(settings, port);
-    // Opening the window from the menu reloads the file; the name given for
-    // this run must survive that, or the box would show another port than
-    // the one that is open.
-    m_form->SetSettingsWindow(&settings, [&settings, port] {
-      settings.ShowFromMenu();
-      SetPortName(settings, port);
-    });
-  }
+  if (!options.portForThisRun.isEmpty()) m_settings->SetPortForThisRun(options.portForThisRun);
   // A first start with the simulator shows its repeater's traffic at once.
   if (!options.simulatedRepeaterId.empty() && m_form->Edit_repeaterID->text().isEmpty())
     m_form->Edit_repeaterID->setText(QString::fromStdString(options.simulatedRepeaterId));

@@ -59,7 +59,9 @@ std::optional<std::string> QtPrompts::RunFileDialog(const FileDialog& dialog, bo
   QFileDialog box(Owner(), QString::fromStdString(dialog.title), QString::fromStdString(dialog.folder),
                   QtFileFilter(dialog.filter));
   box.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  box.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  // Opening too takes a name that does not exist: the reader then reports
+  // the file error itself, as it does for any file it cannot read.
+  box.setFileMode(QFileDialog::AnyFile);
   if (save) box.setOption(QFileDialog::DontConfirmOverwrite);
   if (!dialog.defaultExt.empty()) box.setDefaultSuffix(QString::fromStdString(dialog.defaultExt));
   if (!dialog.proposedName.empty()) box.selectFile(QString::fromStdString(dialog.proposedName));

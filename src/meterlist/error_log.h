@@ -33,6 +33,8 @@ class ErrorLogs {
 
   // The folder the logs go to right now: <data>/files when it exists.
   std::string LogFolder() const;
+  // Where the settings and the log folder are; the file dialogs start here.
+  const std::string& DataFolder() const { return m_dataFolder; }
 
  private:
   void Append(const char* fileName, const std::string& text, const char* cannotCreate);

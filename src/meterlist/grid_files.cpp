@@ -51,7 +51,7 @@ void ExportGrid(const StringGrid& grid, const std::string& proposedName, const S
                 Prompts& prompts, ErrorLogs& logs) {
   std::optional<std::string> fileName;
   try {
-    fileName = prompts.SaveFile({kSaveTitle, proposedName, kSaveFilter, kDefaultExt, {}});
+    fileName = prompts.SaveFile({kSaveTitle, proposedName, kSaveFilter, kDefaultExt, logs.DataFolder()});
   } catch (const Prompts::DialogError& e) {
     prompts.Message(kSaveErrorCaption, kCannotShowSave, Prompts::Icon::Error);
     logs.WriteDetailedLog(e.what());
@@ -119,7 +119,7 @@ ImportResult ImportGridFromDialog(const std::string& separator, StringGrid& grid
                                   ErrorLogs& logs) {
   std::optional<std::string> fileName;
   try {
-    fileName = prompts.OpenFile({kOpenTitle, {}, kOpenFilter, kDefaultExt, {}});
+    fileName = prompts.OpenFile({kOpenTitle, {}, kOpenFilter, kDefaultExt, logs.DataFolder()});
   } catch (const Prompts::DialogError& e) {
     logs.WriteDetailedLog(e.what());
     return ImportResult::Cancelled;

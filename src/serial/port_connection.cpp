@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -26,17 +27,23 @@ bool EqualsNoCase(const std::string& a, const char* b) {
          });
 }
 
-// The group owning the device: that is the group a user must join.
-std::string DeviceGroup(const std::string& path) {
+bool ReadDeviceAccess(const std::string& path, DeviceAccess& out) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    std::vector<char> buffer(4096);
-    struct group grp {};
-    struct group* found = nullptr;
-    if (::getgrgid_r(st.st_gid, &grp, buffer.data(), buffer.size(), &found) == 0 && found && found->gr_name)
-      return found->gr_name;
-  }
-  return "dialout";
+  if (::stat(path.c_str(), &st) != 0) return false;
+  out.gid = st.st_gid;
+  out.mode = st.st_mode & 07777;
+  std::vector<char> buffer(4096);
+  struct group grp {};
+  struct group* found = nullptr;
+  if (::getgrgid_r(st.st_gid, &grp, buffer.data(), buffer.size(), &found) == 0 && found && found->gr_name)
+    out.group = EscapeControls(found->gr_name);
+  return true;
+}
+
+std::string ModeText(unsigned mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", mode & 07777);
+  return text;
 }
 
 }  // namespace
@@ -51,6 +58,22 @@ int SpeedValue(const std::string& text) {
   if (s.empty() || ec != std::errc() || end != s.data() + s.size())
     throw std::invalid_argument("'" + EscapeControls(text) + "' is not a valid integer value");
   return value;
+}
+
+std::string PermissionHint(const std::string& path, const DeviceAccess* access) {
+  const auto join = [&](const std::string& group) {
+    return "On Linux the user needs to be a member of the group that owns " + path + " (" + group +
+           "): sudo usermod -aG " + group + " $USER, then log out and in again.";
+  };
+  if (!access) return join("dialout");
+  const bool groupReadWrite = (access->mode & 060) == 060;
+  if (groupReadWrite && access->gid != 0 && !access->group.empty()) return join(access->group);
+  // Joining root's group, or a group that may not read and write, grants nothing.
+  const std::string owner = access->group.empty() ? std::to_string(access->gid) : access->group;
+  return "On Linux " + path + " (group " + owner + ", mode " + ModeText(access->mode) +
+         ") is open to no group of users: the administrator must give it a group with read and write "
+         "access (for example a udev rule with GROUP=\"dialout\", MODE=\"0660\"), then the user "
+         "joins that group.";
 }
 
 ProbeResult ClassifyProbeError(int error) {
@@ -88,10 +111,10 @@ std::vector<std::string> ProbeFailureLines(ProbeResult result, const std::string
     case ProbeResult::Missing:
       return {"The selected serial port (" + name + ") does not exist!"};
     case ProbeResult::NoPermission: {
-      const std::string group = EscapeControls(DeviceGroup(rawPath));
+      DeviceAccess access;
+      const bool known = ReadDeviceAccess(rawPath, access);
       return {"No permission to open the selected serial port (" + name + ")!",
-              "On Linux the user needs to be a member of the group that owns " + path + " (" + group +
-                  "): sudo usermod -aG " + group + " $USER, then log out and in again."};
+              PermissionHint(path, known ? &access : nullptr)};
     }
     case ProbeResult::Failed:
       break;

@@ -40,6 +40,18 @@ class PortView {
 enum class ProbeResult { Ok, Busy, Missing, NoPermission, Failed };
 ProbeResult ClassifyProbeError(int error);
 
+// Who may open a device: its owner group's name and id and its mode bits.
+struct DeviceAccess {
+  std::string group;  // empty when the group has no name
+  unsigned gid = 0;
+  unsigned mode = 0;
+};
+// The second line of the permission failure: join the owning group only
+// when that group may read and write the device and is not root's own;
+// otherwise what the device itself needs. Without `access` (the device
+// cannot be looked at) the usual group is named.
+std::string PermissionHint(const std::string& path, const DeviceAccess* access);
+
 // The log lines for a failed probe of port `name` at `path`.
 std::vector<std::string> ProbeFailureLines(ProbeResult result, const std::string& name,
                                            const std::string& path, int error);

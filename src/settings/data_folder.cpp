@@ -49,6 +49,10 @@ std::string DataFolder(const std::string& dataDirOption, const std::string& prog
       {dataDirOption, fs::path(programPath).parent_path().string(), Env("XDG_CONFIG_HOME"), Env("HOME")});
 }
 
+std::string SimulationDataFolder(const std::string& dataFolder) {
+  return Created(fs::path(dataFolder) / "simulate");
+}
+
 std::string IniFilePath(const std::string& dataFolder, const std::string& programPath) {
   return (fs::path(dataFolder) / fs::path(programPath).filename().replace_extension(".ini")).string();
 }

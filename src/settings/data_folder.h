@@ -21,5 +21,9 @@ std::string ChooseDataFolder(const DataFolderInputs& in);
 // The same, with the environment of this process.
 std::string DataFolder(const std::string& dataDirOption, const std::string& programPath);
 
+// A simulated run's own data folder, "simulate" inside `dataFolder`
+// (created): a trial run never touches the real settings and logs.
+std::string SimulationDataFolder(const std::string& dataFolder);
+
 // The program's base name with ".ini", in the data folder.
 std::string IniFilePath(const std::string& dataFolder, const std::string& programPath);

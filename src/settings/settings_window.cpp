@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "digit_edit.h"
 #include "field_decoders.h"
 #include "port_name_list.h"
 
@@ -147,6 +149,9 @@ void TSettings::BuildControls(const QString& devRoot) {
   names << QString() << QString();
   Combo_com_name = MakeCombo("Combo_com_name", {}, GroupBox1);
   m_portNames = new PortNameList(Combo_com_name, names, devRoot, this);
+  // Only the operator's own choices count as a change of the port.
+  connect(Combo_com_name, &QComboBox::textActivated, this, [this] { m_portBoxChanged = true; });
+  connect(Combo_com_name->lineEdit(), &QLineEdit::textEdited, this, [this] { m_portBoxChanged = true; });
   Combo_com_name->setValidator(new TypingLimit(Combo_com_name->lineEdit(), kMaxShortPortName, true, this));
   Combo_com_speed =
       MakeCombo("Combo_com_speed",
@@ -181,6 +186,7 @@ void TSettings::BuildControls(const QString& devRoot) {
   Edit_timeout = UD_timeout->findChild<QLineEdit*>("Edit_timeout");
   Edit_timeout->setMaxLength(5);
   Edit_timeout->installEventFilter(this);
+  KeepDigitsOnly(Edit_timeout);
   UD_retry_read = MakeUpDown("UD_retry_read", "Edit_retry_read", 0, 9, 1, TabSheet1);
   UD_retry_read->setValue(0);
   Edit_retry_read = UD_retry_read->findChild<QLineEdit*>("Edit_retry_read");
@@ -197,6 +203,7 @@ void TSettings::BuildControls(const QString& devRoot) {
   Edit_version->setObjectName("Edit_version");
   Edit_version->setValidator(new TypingLimit(Edit_version, 2, false, this));
   Edit_version->installEventFilter(this);
+  KeepDigitsOnly(Edit_version);
   Combo_medium = MakeCombo(
       "Combo_medium", {"Bus/System", "Water", "Hot water", "Heat, rt", "Heat, rt", "Electricity"}, TabSheet1);
 
@@ -306,10 +313,17 @@ SettingsValues TSettings::ValuesFromControls() const {
   return v;
 }
 
+void TSettings::SetPortForThisRun(const QString& name) {
+  m_portForThisRun = name;
+  m_portBoxChanged = false;
+  Combo_com_name->setEditText(name);
+}
+
 void TSettings::ShowFromMenu() {
   // Reloading here, and not on every activation, keeps edits when the
   // operator glances at the main window.
   LoadFromFile();
+  if (!m_portForThisRun.isEmpty()) SetPortForThisRun(m_portForThisRun);
   show();
   raise();
   activateWindow();
@@ -339,7 +353,14 @@ void TSettings::SetPortName(const QString& name) { Combo_com_name->setEditText(n
 
 void TSettings::BitBtn1Click() {
   IniFile ini(m_iniPath);
-  StoreSettings(ValuesFromControls(), ini);
+  SettingsValues values = ValuesFromControls();
+  if (!m_portForThisRun.isEmpty()) {
+    if (m_portBoxChanged)
+      m_portForThisRun.clear();  // the operator's choice from now on, saved
+    else
+      values.name = LoadSettings(ini).name;  // a trial run leaves the saved port alone
+  }
+  StoreSettings(values, ini);
   std::string error;
   if (!ini.Save(error)) m_prompts.Message(kSavingCaption, kSavingText, Prompts::Icon::Warning);
   hide();

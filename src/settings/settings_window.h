@@ -59,6 +59,9 @@ class TSettings : public QDialog {
 
   // The menu entry "Settings": reload the file, then show the window.
   void ShowFromMenu();
+  // --port or --simulate: `name` stands in the name box for this run only.
+  // "Apply" keeps the saved name unless the operator changed the box.
+  void SetPortForThisRun(const QString& name);
 
   SettingsSnapshot Snapshot() const;
   std::string ExportSeparator() const;
@@ -94,6 +97,8 @@ class TSettings : public QDialog {
   std::string m_iniPath;
   Prompts& m_prompts;
   bool m_centred = false;
+  QString m_portForThisRun;
+  bool m_portBoxChanged = false;  // by the operator, since the run's name was shown
 
   QTabWidget* PageControl1;
   QWidget* TabSheet1;

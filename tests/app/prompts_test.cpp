@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <stdexcept>
@@ -60,4 +65,42 @@ TEST(VelRptApplication, EscapedExceptionIsShownAndTheProgramCarriesOn) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return later; }, 5000));
   EXPECT_EQ(prompts.shown.size(), 1u);
   app->SetPrompts(before);
+}
+
+// The Qt open dialog starts in the given folder and takes a typed name of a
+// file that does not exist: reading it then fails with the file error the
+// import reports.
+TEST(QtPrompts, OpenDialogTakesANameThatDoesNotExist) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QtPrompts prompts;
+  QString startedIn;
+  bool accepted = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    // A box refusing the name would sit on top of the dialog: close it too.
+    if (auto* refusal = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      refusal->done(0);
+      return;
+    }
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QFileDialog*>(w);
+      if (!box || !box->isVisible()) continue;
+      if (!accepted) {
+        startedIn = box->directory().absolutePath();
+        box->selectFile(QStringLiteral("missing.csv"));
+        box->accept();
+        accepted = true;
+      } else {
+        box->reject();  // it refused the name: end it, the test fails below
+      }
+    }
+  });
+  poll.start(20);
+  const auto chosen = prompts.OpenFile(
+      {"Choose file for import", {}, "CSV|*.csv|TXT|*.txt", "csv", dir.path().toStdString()});
+  poll.stop();
+  EXPECT_EQ(startedIn, QDir(dir.path()).absolutePath());
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(*chosen, dir.filePath(QStringLiteral("missing.csv")).toStdString());
 }

@@ -87,6 +87,7 @@ TEST_F(GridFiles, ExportCancelledOrFailing) {
   ExportGrid(grid, "meters.csv", Fixed(";"), f.prompts, f.logs);
   ExportGrid(grid, "meters.csv", Fixed(";"), f.prompts, f.logs);
   EXPECT_EQ(f.prompts.shown.size(), 2u);
+  EXPECT_EQ(f.prompts.shown.back().dialog.folder, f.logs.DataFolder());  // where settings and logs are
 
   // The dialog cannot be shown: a box and the detailed log only.
   f.prompts.shown.clear();
@@ -237,6 +238,8 @@ TEST_F(GridFiles, ImportFromDialog) {
   EXPECT_EQ(f.prompts.shown[0].dialog.title, "Choose file for import");
   EXPECT_EQ(f.prompts.shown[0].dialog.filter, "CSV|*.csv|TXT|*.txt");
   EXPECT_EQ(f.prompts.shown[0].dialog.defaultExt, "csv");
+  EXPECT_EQ(f.prompts.shown[0].dialog.folder, f.logs.DataFolder());  // where settings and logs are
+  EXPECT_FALSE(f.logs.DataFolder().empty());
   EXPECT_FALSE(QFile::exists(QString::fromStdString(f.Path("glog.txt"))));
   EXPECT_EQ(ReadFileText(f.Path("gloge.txt")),
             "The dialog could not be shown, encountered at 14:03:09,  08.12.2026\r\n");

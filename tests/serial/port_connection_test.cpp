@@ -208,12 +208,18 @@ TEST(ProbeTexts, NoPermissionTellsHowToGetAccess) {
   EXPECT_EQ(ClassifyProbeError(ENOENT), ProbeResult::Missing);
   EXPECT_EQ(ClassifyProbeError(EIO), ProbeResult::Failed);
 
+  // The real owner and mode of the file are read: the group may read and
+  // write, so joining it is what helps (unless it is root's own group).
+  ASSERT_EQ(chmod(path.c_str(), 0660), 0);
   const std::vector<std::string> lines = ProbeFailureLines(ProbeResult::NoPermission, "COM3", path, EACCES);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "No permission to open the selected serial port (COM3)!");
-  EXPECT_NE(lines[1].find("member of the group that owns " + path + " (" + group + ")"), std::string::npos)
-      << lines[1];
-  EXPECT_NE(lines[1].find("usermod -aG " + group), std::string::npos) << lines[1];
+  const DeviceAccess real{group, st.st_gid, 0660};
+  EXPECT_EQ(lines[1], PermissionHint(path, &real));
+  ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+  const DeviceAccess locked{group, st.st_gid, 0600};
+  EXPECT_EQ(ProbeFailureLines(ProbeResult::NoPermission, "COM3", path, EACCES)[1],
+            PermissionHint(path, &locked));
   // A device that cannot be looked at: the usual group.
   EXPECT_NE(
       ProbeFailureLines(ProbeResult::NoPermission, "COM9", "/nonexistent/ttyS8", EACCES)[1].find("dialout"),
@@ -221,6 +227,27 @@ TEST(ProbeTexts, NoPermissionTellsHowToGetAccess) {
   EXPECT_EQ(ProbeFailureLines(ProbeResult::Failed, "COM2", "/dev/ttyS1", EIO),
             std::vector<std::string>{
                 "The selected serial port (COM2) could not be opened (Error 5, Input/output error)!"});
+}
+
+TEST(ProbeTexts, PermissionHintNamesOnlyAGroupThatGrantsAccess) {
+  const struct {
+    DeviceAccess access;
+    const char* has;
+    const char* hasNot;
+  } cases[] = {
+      {{"dialout", 20, 0660}, "usermod -aG dialout $USER", "administrator"},
+      {{"uucp", 14, 0620 | 040}, "usermod -aG uucp", "administrator"},
+      {{"root", 0, 0600}, "(group root, mode 0600) is open to no group", "usermod"},
+      {{"root", 0, 0660}, "(group root, mode 0660)", "usermod"},
+      {{"dialout", 20, 0640}, "(group dialout, mode 0640) is open to no group", "usermod"},
+      {{"", 4242, 0600}, "(group 4242, mode 0600)", "usermod"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.has);
+    const std::string hint = PermissionHint("/dev/ttyUSB0", &c.access);
+    EXPECT_NE(hint.find(c.has), std::string::npos) << hint;
+    EXPECT_EQ(hint.find(c.hasNot), std::string::npos) << hint;
+  }
 }
 
 TEST_F(PortConnectionTest, AFailedOpenIsLoggedAndReleasesTheDevice) {

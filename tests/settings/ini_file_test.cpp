@@ -156,6 +156,9 @@ TEST(DataFolder, Choice) {
   EXPECT_EQ(ChooseDataFolder({"", root + "/gone", "", root + "/home"}), root + "/home/.config/velrpt");
   EXPECT_EQ(ChooseDataFolder({"", root + "/gone", root + "/xdg", root + "/home"}), root + "/xdg/velrpt");
   EXPECT_TRUE(QDir(QString::fromStdString(root + "/xdg/velrpt")).exists());
+  // A simulated run has a folder of its own inside, made when missing.
+  EXPECT_EQ(SimulationDataFolder(root + "/xdg/velrpt"), root + "/xdg/velrpt/simulate");
+  EXPECT_TRUE(QDir(QString::fromStdString(root + "/xdg/velrpt/simulate")).exists());
 
   // An installed program keeps nothing in PREFIX/bin, writable or not (root, ~/.local).
   ASSERT_TRUE(QDir(dir.path()).mkpath("usr/bin"));

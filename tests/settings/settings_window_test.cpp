@@ -359,6 +359,41 @@ TEST_F(SettingsWindow, PortListFollowsTheDevicesWhileShown) {
   EXPECT_EQ(shown(), QStringList({dir.filePath("ttyUSB0"), byId + " -> ttyUSB0"}));
 }
 
+// --port and --simulate: the run's port is shown but "Apply" keeps the saved
+// one, until the operator picks or types another port and applies that.
+TEST_F(SettingsWindow, PortForThisRunIsNotSavedUnlessTheOperatorChangesIt) {
+  WriteText(ini, "[Com port]\nName=COM7\n");
+  TSettings s(ini, prompts, nullptr, dir.path());
+  s.SetPortForThisRun("/dev/pts/9");
+  auto* names = Find<QComboBox>(s, "Combo_com_name");
+  EXPECT_EQ(names->currentText(), "/dev/pts/9");
+  Find<QCheckBox>(s, "Check_rts")->setChecked(true);
+  s.BitBtn1Click();
+  EXPECT_NE(ReadText(ini).find("Name=COM7"), std::string::npos) << ReadText(ini);
+  EXPECT_NE(ReadText(ini).find("RTS=1"), std::string::npos) << ReadText(ini);  // the rest is applied
+  s.ShowFromMenu();
+  EXPECT_EQ(names->currentText(), "/dev/pts/9");
+
+  names->lineEdit()->selectAll();
+  QTest::keyClicks(names->lineEdit(), "COM3");
+  s.BitBtn1Click();
+  EXPECT_NE(ReadText(ini).find("Name=COM3"), std::string::npos) << ReadText(ini);
+  s.ShowFromMenu();
+  EXPECT_EQ(names->currentText(), "COM3");
+}
+
+// Digit boxes of this window take only digits however the text comes.
+TEST_F(SettingsWindow, DigitBoxesFilterInsertedText) {
+  TSettings s(ini, prompts, nullptr, dir.path());
+  auto* version = Find<QLineEdit>(s, "Edit_version");
+  version->clear();
+  version->insert("4x");
+  EXPECT_EQ(version->text(), "4");
+  auto* timeout = Find<QLineEdit>(s, "Edit_timeout");
+  timeout->setText("15o0");
+  EXPECT_EQ(timeout->text(), "150");
+}
+
 TEST_F(SettingsWindow, MainWindowKeys) {
   EXPECT_EQ(ReadMainWindowKeys(ini).lastRepeater, "");
   EXPECT_EQ(ReadMainWindowKeys(ini).setRxTime, 2);
