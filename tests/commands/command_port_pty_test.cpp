@@ -35,6 +35,7 @@ class CountingPort : public CommandPort {
   void PurgeAll() override { m_inner.PurgeAll(); }
   void Drain() override { m_inner.Drain(); }
   bool WaitForInput(int timeoutMs) override { return m_inner.WaitForInput(timeoutMs); }
+  int ReadTimeoutMs() const override { return m_inner.ReadTimeoutMs(); }
   size_t written = 0;
 
  private:
@@ -126,6 +127,7 @@ TEST_F(CommandPortPty, SetInKorvexWithASlowTransceiver) {
 }
 
 TEST_F(CommandPortPty, SetInKorvexWithAnUnansweredThirdPrompt) {
+  port.Buffers().SetReadTimeout(300);
   korvex.Start({.dropPrompt = 3});
   EXPECT_FALSE(commands.SetInKorvex(controls));
   korvex.StopAfter(counting.written);
@@ -152,6 +154,7 @@ TEST_F(CommandPortPty, StaleBytesBeforeTheExchangeArePurged) {
   // A telegram half received when the exchange starts must not be taken for a prompt.
   pty.Send(">>>");
   ASSERT_TRUE(WaitUntil([&] { return port.InQueueCount() == 3; }));
+  port.Buffers().SetReadTimeout(100);
   korvex.Start({.answers = false});
   EXPECT_FALSE(commands.SetTransceiverParameter(25, 0x59));
   korvex.StopAfter(counting.written);

@@ -20,9 +20,9 @@ class HandKorvex {
  public:
   struct Manner {
     bool answers = true;
-    int promptDelayMs = 0;     // a slow transceiver
-    int dropPrompt = 0;        // this prompt (1 = the first) is never answered
-    std::string aheadOfFirst;  // the end of a telegram still being delivered when asked
+    int promptDelayMs = 0;          // a slow transceiver
+    int dropPrompt = 0;             // this prompt (1 = the first) is never answered
+    std::string aheadOfFirst = {};  // the end of a telegram still being delivered when asked
   };
 
   explicit HandKorvex(PtyPair& pty) : m_pty(pty) {}
