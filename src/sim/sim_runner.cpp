@@ -346,6 +346,8 @@ struct SimulatorRunner::Engine {
   }
 
   void Quiet(std::int64_t now) {
+    // The Korvex waits for the PC only once its own prompt has left.
+    if (std::any_of(out.begin(), out.end(), [](const OutPiece& p) { return p.prompt; })) return;
     if ((korvex.HasPartialInput() || korvex.CurrentMode() != KorvexTransceiver::Mode::Idle) &&
         now - lastInputMs >= options.quietMs) {
       const auto result = korvex.Idle();
@@ -375,7 +377,9 @@ struct SimulatorRunner::Engine {
       if (options.baud > 0) due = std::max(due, (lineFreeAtUs + 999) / 1000);
       consider(due);
     }
-    if (korvex.HasPartialInput() || korvex.CurrentMode() != KorvexTransceiver::Mode::Idle)
+    const bool promptPending =
+        std::any_of(out.begin(), out.end(), [](const OutPiece& p) { return p.prompt; });
+    if (!promptPending && (korvex.HasPartialInput() || korvex.CurrentMode() != KorvexTransceiver::Mode::Idle))
       consider(lastInputMs + options.quietMs);
     if (!inFlight.empty()) consider((inFirstDoneUs + 999) / 1000);
     if (sourceDone && !finished) consider(now + kDrainPollMs);

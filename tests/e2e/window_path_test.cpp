@@ -154,9 +154,9 @@ TEST(WindowPath, SetInKorvexFillsTheTransceiversParameterMemory) {
   WindowPath w(simulator.SlavePath(), Selected());
   CommandControls controls;
   controls.repeaterId = "87654321";
-  w.commands.SetInKorvex(controls);
+  EXPECT_TRUE(w.commands.SetInKorvex(controls));
 
-  EXPECT_EQ(w.status, std::vector<std::string>(8, kParameterSaved));
+  EXPECT_EQ(w.status, std::vector<std::string>{kParameterSaved});
   const auto memory = simulator.KorvexMemory();
   const std::vector<int> expected = {0x59, 0x8D, 0x87, 0x65, 0x43, 0x21, 0x00, 0x00};
   EXPECT_EQ(std::vector<int>(memory.begin() + 25, memory.begin() + 33), expected);
@@ -171,9 +171,10 @@ TEST(WindowPath, SetInKorvexWithASilentTransceiver) {
   WindowPath w(pty.SlavePath(), Selected());
   CommandControls controls;
   controls.repeaterId = kRepeater;
-  w.commands.SetInKorvex(controls);
+  EXPECT_FALSE(w.commands.SetInKorvex(controls));
 
-  EXPECT_EQ(w.status, std::vector<std::string>(8, kParameterError));
+  // One status for the whole run: the last exchange's alone would hide the others.
+  EXPECT_EQ(w.status, std::vector<std::string>{kParameterError});
   // Each exchange: configuration mode asked for, no prompt, left with 0xFF and "X".
   std::string expected;
   for (int i = 0; i < 8; ++i)
