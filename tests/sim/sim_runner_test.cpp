@@ -205,9 +205,16 @@ TEST(SimRunner, PromptFollowsWhatWasOnTheLineAndHoldsTraffic) {
   ASSERT_TRUE(runner.Start(&error)) << error;
   const int fd = OpenSlave(runner.SlavePath());
   ASSERT_GE(fd, 0);
+  // Up to the prompt and the quiet after it: a 0x3E inside the rest of a
+  // telegram is no prompt, and in configuration mode nothing follows one.
   const auto untilPrompt = [&] {
-    return ReadUntil(
-        fd, [](const std::string& s) { return s.find('>') != std::string::npos; }, kLimitMs);
+    std::string got = ReadUntil(
+        fd, [](const std::string& s) { return !s.empty() && s.back() == '>'; }, kLimitMs);
+    for (std::string more; !(more = ReadUntil(
+                                 fd, [](const std::string& s) { return !s.empty(); }, 300))
+                                .empty();)
+      got += more;
+    return got;
   };
   const auto queued = [&] {
     int n = 0;
