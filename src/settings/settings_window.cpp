@@ -131,7 +131,7 @@ TSettings::TSettings(std::string iniPath, Prompts& prompts, QWidget* parent, con
   FormCreate();
 }
 
-void TSettings::BuildControls(const QString&) {
+void TSettings::BuildControls(const QString& devRoot) {
   PageControl1 = new QTabWidget(this);
   PageControl1->setObjectName("PageControl1");
   QFont pageFont(QStringLiteral("Arial"));
