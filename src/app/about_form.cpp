@@ -22,7 +22,7 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::WindowStaysOn
   Label1 = makeLabel("Label1", QStringLiteral("About this program"));
   QFont big(
       QStringList{QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-  big.setPointSize(20);
+  big.setPointSize(24);
   Label1->setFont(big);
   Label2 = makeLabel("Label2", QStringLiteral("Repeater on battery config program"));
   Label3 = makeLabel("Label3", QStringLiteral("v1.0.0.48"));

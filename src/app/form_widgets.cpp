@@ -7,17 +7,18 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTableView>
+#include <algorithm>
 
 QFont ControlFont() {
   QFont f(
       QStringList{QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-  f.setPointSize(10);
+  f.setPointSize(11);
   return f;
 }
 
 QFont BmtFont() {
   QFont f(QStringList{QStringLiteral("Verdana"), QStringLiteral("DejaVu Sans")});
-  f.setPointSize(10);
+  f.setPointSize(11);
   return f;
 }
 
@@ -60,5 +61,19 @@ void SetupGridView(QTableView* view, int rowHeight) {
   view->verticalHeader()->setMinimumSectionSize(rowHeight);
   view->horizontalHeader()->setHighlightSections(false);
   view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  // Titles sit at the cell's left, as the data does.
+  view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   view->setWordWrap(false);
+  // Tab moves on to the next control instead of through the cells.
+  view->setTabKeyNavigation(false);
+}
+
+int FitColumnsToTitles(QTableView* view, const QList<int>& widths) {
+  QHeaderView* header = view->horizontalHeader();
+  int total = 0;
+  for (int c = 0; c < widths.size(); ++c) {
+    view->setColumnWidth(c, std::max(widths[c], header->sectionSizeHint(c)));
+    total += view->columnWidth(c);
+  }
+  return total;
 }

@@ -3,6 +3,7 @@
 // fonts the window was laid out with, and the grids' common setup.
 
 #include <QFont>
+#include <QList>
 #include <QString>
 
 class QCheckBox;
@@ -32,3 +33,6 @@ QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& text);
 QLineEdit* MakeEdit(QWidget* parent, const char* name, const QString& text, int maxLength, int width);
 
 void SetupGridView(QTableView* view, int rowHeight);
+// Each column as wide as laid out, or as its title needs when that is more;
+// the sum of the widths.
+int FitColumnsToTitles(QTableView* view, const QList<int>& widths);

@@ -59,8 +59,10 @@ int main(int argc, char** argv) {
   SystemClock clock;
   Program program(options, prompts, clock, LocalFormats::System());
   TForm1& form = program.Form();
-  if (QScreen* screen = QGuiApplication::primaryScreen())
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    form.resize(StartSize(form.size(), form.minimumSizeHint(), screen->availableGeometry().size()));
     form.move(screen->availableGeometry().center() - form.rect().center());
+  }
   form.show();
   return app.exec();
 }

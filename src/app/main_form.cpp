@@ -14,7 +14,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSplitter>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -57,24 +59,24 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
 
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
-  layout->setContentsMargins(6, 4, 6, 2);
+  layout->setContentsMargins(6, 2, 6, 0);
   layout->setSpacing(4);
   m_strip = new CommandStrip(central);
   layout->addWidget(m_strip);
   BuildPage();
-  layout->addWidget(PageControl1, 0);
   BuildBottom(central, layout);
   setCentralWidget(central);
   m_statusBar = new StatusBarClock(*m_times, this);
   setStatusBar(m_statusBar);
   AdoptControls();
   BuildMenus();
+  SetTabOrder();
   ConnectCommandButtons();
 
   m_about = new TForm4(this);
 
   // Creation: the two ini values; the panels made their grids' titles and defaults.
-  MainIniValues ini;
+  MainIniValues& ini = m_iniLoaded;
   if (m_env.ini) ini = m_env.ini->Load();
   Edit_repeaterID->setText(QString::fromStdString(ini.lastRepeater));
   UD_rxtime->SetPosition(ini.setRxTime);
@@ -130,7 +132,8 @@ void TForm1::BuildPage() {
   PageControl1->addTab(TabSheet1, QStringLiteral("   Repeater configuration   "));
   PageControl1->setFont(ControlFont());
   auto* row = new QHBoxLayout(TabSheet1);
-  row->setContentsMargins(4, 4, 4, 4);
+  row->setContentsMargins(2, 2, 2, 2);
+  row->setSpacing(4);
 
   m_group = new ParameterGroup(TabSheet1);
   row->addWidget(m_group, 0);
@@ -151,13 +154,40 @@ void TForm1::BuildPage() {
 }
 
 void TForm1::BuildBottom(QWidget* parent, QVBoxLayout* layout) {
-  auto* row = new QHBoxLayout();
   Memo_log = MakeLogWindow(parent);
   m_chart = new SignalChartView(
       Table(), [this](const std::string& line) { Memo_log->AppendLine(std::string_view(line)); }, parent);
-  row->addWidget(Memo_log, 3);
-  row->addWidget(m_chart, 2);
-  layout->addLayout(row, 1);
+  Splitter_logChart = Named(new QSplitter(Qt::Horizontal, parent), "Splitter_logChart");
+  Splitter_logChart->addWidget(Memo_log);
+  Splitter_logChart->addWidget(m_chart);
+  Splitter_logChart->setStretchFactor(0, 3);
+  Splitter_logChart->setStretchFactor(1, 2);
+  Splitter_logChart->setSizes({3000, 2000});
+  // Room for some log lines and for the chart's bars at the smallest window.
+  Splitter_logChart->setMinimumHeight(110);
+  // The tab and the log share the height the window gains: the telegram
+  // table gets rows as the log gets lines.
+  Splitter_tableLog = Named(new QSplitter(Qt::Vertical, parent), "Splitter_tableLog");
+  Splitter_tableLog->addWidget(PageControl1);
+  Splitter_tableLog->addWidget(Splitter_logChart);
+  Splitter_tableLog->setStretchFactor(0, 1);
+  Splitter_tableLog->setStretchFactor(1, 1);
+  for (QSplitter* s : {Splitter_tableLog, Splitter_logChart}) s->setChildrenCollapsible(false);
+  layout->addWidget(Splitter_tableLog, 1);
+}
+
+void TForm1::RestoreSplitters() {
+  // Sizes beyond the splitter are cut to it; the minimum sizes of the parts win.
+  const auto place = [](QSplitter* splitter, int first) {
+    if (first < 0) return;
+    const QList<int> sizes = splitter->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    if (total <= 0) return;
+    first = std::min(first, total);
+    splitter->setSizes({first, total - first});
+  };
+  place(Splitter_tableLog, m_iniLoaded.tableHeight);
+  place(Splitter_logChart, m_iniLoaded.logWidth);
 }
 
 void TForm1::AdoptControls() {
@@ -229,17 +259,17 @@ void TForm1::AdoptControls() {
 void TForm1::BuildMenus() {
   QMenuBar* bar = menuBar();
   bar->setObjectName(QStringLiteral("MainMenu1"));
-  File1 = Named(bar->addMenu(QStringLiteral("File")), "File1");
-  Savelogfile1 = Named(File1->addAction(QStringLiteral("Save log file")), "Savelogfile1");
-  Clearlog1 = Named(File1->addAction(QStringLiteral("Clear log")), "Clearlog1");
-  Print1 = Named(File1->addAction(QStringLiteral("Print table data")), "Print1");
+  File1 = Named(bar->addMenu(QStringLiteral("&File")), "File1");
+  Savelogfile1 = Named(File1->addAction(QStringLiteral("&Save log file")), "Savelogfile1");
+  Clearlog1 = Named(File1->addAction(QStringLiteral("&Clear log")), "Clearlog1");
+  Print1 = Named(File1->addAction(QStringLiteral("&Print table data")), "Print1");
   File1->addSeparator();
-  Exit1 = Named(File1->addAction(QStringLiteral("Exit")), "Exit1");
-  ools1 = Named(bar->addMenu(QStringLiteral("Tools")), "ools1");
-  Settings1 = Named(ools1->addAction(QStringLiteral("Settings")), "Settings1");
-  Help1 = Named(bar->addMenu(QStringLiteral("Help")), "Help1");
-  About1 = Named(Help1->addAction(QStringLiteral("About")), "About1");
-  UserManual1 = Named(Help1->addAction(QStringLiteral("User Manual")), "UserManual1");
+  Exit1 = Named(File1->addAction(QStringLiteral("E&xit")), "Exit1");
+  ools1 = Named(bar->addMenu(QStringLiteral("&Tools")), "ools1");
+  Settings1 = Named(ools1->addAction(QStringLiteral("&Settings")), "Settings1");
+  Help1 = Named(bar->addMenu(QStringLiteral("&Help")), "Help1");
+  About1 = Named(Help1->addAction(QStringLiteral("&About")), "About1");
+  UserManual1 = Named(Help1->addAction(QStringLiteral("&User Manual")), "UserManual1");
 
   connect(Savelogfile1, &QAction::triggered, this, &TForm1::Savelogfile1Click);
   connect(Clearlog1, &QAction::triggered, this, &TForm1::Clearlog1Click);
@@ -247,6 +277,49 @@ void TForm1::BuildMenus() {
   connect(Settings1, &QAction::triggered, this, &TForm1::Settings1Click);
   connect(About1, &QAction::triggered, this, &TForm1::About1Click);
   connect(UserManual1, &QAction::triggered, this, &TForm1::UserManual1Click);
+
+  // F10 opens the first menu, as on the desktops the operators know.
+  auto* menuKey = new QAction(this);
+  menuKey->setObjectName(QStringLiteral("MenuKey"));
+  menuKey->setShortcut(QKeySequence(Qt::Key_F10));
+  menuKey->setShortcutContext(Qt::WindowShortcut);
+  addAction(menuKey);
+  connect(menuKey, &QAction::triggered, this, [this] { menuBar()->setActiveAction(File1->menuAction()); });
+}
+
+void TForm1::SetTabOrder() {
+  // Reading order: the strip, the tab, the parameters row by row, the meter
+  // ID list, the telegram table with its buttons, the log.
+  QWidget* order[] = {Edit_repeaterID,
+                      BitBtn2,
+                      Check_bmt,
+                      Edit_newID,
+                      BitBtn9,
+                      Button1,
+                      Edit_send_command,
+                      PageControl1,
+                      BitBtn1,
+                      Check_onClock,
+                      Edit1,
+                      Button5,
+                      Edit_rxtime,
+                      Button2,
+                      Edit_rxstarttime,
+                      BitBtn5,
+                      Button3,
+                      Combo_wirelessMode,
+                      Button4,
+                      CheckBox2,
+                      Edit_flag,
+                      BitBtn8,
+                      Check_onlyRepeater,
+                      StringGrid1,
+                      Grid_values,
+                      BitBtn7,
+                      Check_noNew,
+                      BitBtn6,
+                      Memo_log};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
 // --- what the panels keep -----------------------------------------------
@@ -298,6 +371,9 @@ void TForm1::FormClose() {
   MainIniValues values;
   values.lastRepeater = Edit_repeaterID->text().toStdString();
   values.setRxTime = UD_rxtime->Position();
+  // A window never shown has no positions of its own: the stored ones stay.
+  values.tableHeight = m_shown ? Splitter_tableLog->sizes().value(0) : m_iniLoaded.tableHeight;
+  values.logWidth = m_shown ? Splitter_logChart->sizes().value(0) : m_iniLoaded.logWidth;
   if (!m_env.ini->Save(values)) {
     m_env.prompts->Message("Saving settings", "Settings will not be saved, no write permission",
                            Prompts::Icon::Warning);
@@ -323,6 +399,7 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (m_shown) return;
   m_shown = true;
+  RestoreSplitters();
   FormShow();
 }
 
@@ -359,6 +436,13 @@ void TForm1::Settings1Click() {
 }
 
 void TForm1::About1Click() { m_about->ShowCentredOn(this); }
+
+QSize StartSize(QSize size, QSize minimum, QSize available) {
+  constexpr int kFrame = 8;
+  constexpr int kTitleBar = 32;
+  const QSize room(available.width() - 2 * kFrame, available.height() - kTitleBar - kFrame);
+  return size.boundedTo(room).expandedTo(minimum);
+}
 
 QString UserManualPath(const QString& programDir) {
   const QString beside = QDir(programDir).filePath(QStringLiteral("UsrManEn.pdf"));

@@ -38,6 +38,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSplitter;
 class QStatusBar;
 class QTabWidget;
 class QTableView;
@@ -70,6 +71,11 @@ struct FormEnv {
 // "UsrManEn.pdf" beside the program, else in the documentation folder of an
 // installed PREFIX/bin (PREFIX/share/doc/velrpt); the first path when neither exists.
 QString UserManualPath(const QString& programDir);
+
+// The main window's size at start on a screen with `available` room: its
+// own size, made smaller where the screen is (leaving room for the title
+// bar and frame), never below `minimum`.
+QSize StartSize(QSize size, QSize minimum, QSize available);
 
 class TForm1 : public QMainWindow, private PortView {
   Q_OBJECT
@@ -218,6 +224,10 @@ class TForm1 : public QMainWindow, private PortView {
   QPushButton* BitBtn7;
   QPushButton* BitBtn6;
 
+  // Between the tab (with the telegram table) and the log, and between the
+  // log and the chart; their positions are kept in the ini file.
+  QSplitter* Splitter_tableLog;
+  QSplitter* Splitter_logChart;
   LogMemo* Memo_log;
   QChartView* Chart_db;
   QBarSeries* Series1;
@@ -245,7 +255,10 @@ class TForm1 : public QMainWindow, private PortView {
  private:
   void BuildPage();
   void BuildBottom(QWidget* parent, class QVBoxLayout* layout);
+  // The splitters where the ini file put them, kept inside the window.
+  void RestoreSplitters();
   void BuildMenus();
+  void SetTabOrder();
   // The controls of the panels under the names the window always had.
   void AdoptControls();
   void FormShow();
@@ -276,6 +289,7 @@ class TForm1 : public QMainWindow, private PortView {
   std::unique_ptr<CommandPort> m_commPort;
   TSettings* m_settingsForm = nullptr;
   bool m_shown = false;
+  MainIniValues m_iniLoaded;  // as read at creation
 
   TForm4* m_about = nullptr;
   QWidget* m_settingsWindow = nullptr;

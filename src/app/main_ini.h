@@ -1,6 +1,6 @@
 #pragma once
-// The two values the main window keeps in the ini file itself (section
-// "Misc"); the rest of the file belongs to the settings window.
+// The values the main window keeps in the ini file itself (section "Misc");
+// the rest of the file belongs to the settings window.
 
 #include <string>
 #include <utility>
@@ -8,6 +8,9 @@
 struct MainIniValues {
   std::string lastRepeater;  // "LastRepeater", default empty
   int setRxTime = 2;         // "SetRXTime", default 2
+  // The splitters, in pixels; -1: not stored, the window's own default.
+  int tableHeight = -1;  // "SplitterTableLog": the tab above the log
+  int logWidth = -1;     // "SplitterLogChart": the log beside the chart
 };
 
 class MainIniStore {

@@ -29,9 +29,8 @@ MeterIdList::MeterIdList(QWidget* parent) : QWidget(parent), m_grid(4, 2) {
   m_model = new StringGridModel(m_grid, /*editable=*/true);
   StringGrid1->setModel(m_model);
   SetupGridView(StringGrid1, 18);
-  const int widths[] = {41, 67, 79, 64};
-  for (int c = 0; c < 4; ++c) StringGrid1->setColumnWidth(c, widths[c]);
-  StringGrid1->setFixedWidth(41 + 67 + 79 + 64 + 2 * StringGrid1->frameWidth() + 18);
+  const int width = FitColumnsToTitles(StringGrid1, {41, 67, 79, 64});
+  StringGrid1->setFixedWidth(width + 2 * StringGrid1->frameWidth() + 18);
   const GridKeyHandler keys = [this](int key, Qt::KeyboardModifiers shift) { return KeyDown(key, shift); };
   new GridKeyFilter(StringGrid1, keys);
   StringGrid1->setItemDelegate(new EditorKeyDelegate(keys, &IsExportListKey, StringGrid1));
@@ -69,6 +68,16 @@ void MeterIdList::BuildPopupGrid() {
 }
 
 bool MeterIdList::KeyDown(int key, Qt::KeyboardModifiers shift) {
+  // Tab leaves the list; Ctrl+Tab and Ctrl+Shift+Tab move between its cells.
+  if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && (shift & Qt::ControlModifier)) {
+    const bool back = key == Qt::Key_Backtab || (shift & Qt::ShiftModifier);
+    const int rows = m_model->rowCount(), cols = m_model->columnCount();
+    const QModelIndex current = StringGrid1->currentIndex();
+    int cell = current.isValid() ? current.row() * cols + current.column() : (back ? 0 : -1);
+    cell = (cell + (back ? -1 : 1) + rows * cols) % (rows * cols);
+    StringGrid1->setCurrentIndex(m_model->index(cell / cols, cell % cols));
+    return true;
+  }
   if (!IsExportListKey(key, shift)) return false;
   emit ExportRequested();
   return true;

@@ -18,8 +18,10 @@ ParameterGroup::ParameterGroup(QWidget* parent)
   setFont(ControlFont());
   QWidget* g = this;
   auto* grid = new QGridLayout(this);
-  grid->setVerticalSpacing(3);
-  grid->setHorizontalSpacing(6);
+  // Tight rows: the group sets the tab's smallest height.
+  grid->setContentsMargins(6, 4, 6, 4);
+  grid->setVerticalSpacing(1);
+  grid->setHorizontalSpacing(4);
 
   auto spinPair = [g](QLineEdit* edit, UpDown* spin) {
     auto* box = new QWidget(g);

@@ -40,18 +40,28 @@ std::string WithDefaultExt(const std::string& name, const std::string& ext) {
   return name + "." + ext;
 }
 
+void KeepAboveStayOnTopWindows(QWidget& dialog) {
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window != &dialog && window->isVisible() && (window->windowFlags() & Qt::WindowStaysOnTopHint)) {
+      dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+      return;
+    }
+}
+
 QWidget* QtPrompts::Owner() const { return m_owner ? m_owner : QApplication::activeWindow(); }
 
 bool QtPrompts::Confirm(const std::string& caption, const std::string& text, Icon icon) {
   QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
                   QMessageBox::Yes | QMessageBox::No, Owner());
   box.setDefaultButton(QMessageBox::No);
+  KeepAboveStayOnTopWindows(box);
   return box.exec() == QMessageBox::Yes;
 }
 
 void QtPrompts::Message(const std::string& caption, const std::string& text, Icon icon) {
   QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
                   Owner());
+  KeepAboveStayOnTopWindows(box);
   box.exec();
 }
 
@@ -65,6 +75,7 @@ std::optional<std::string> QtPrompts::RunFileDialog(const FileDialog& dialog, bo
   if (save) box.setOption(QFileDialog::DontConfirmOverwrite);
   if (!dialog.defaultExt.empty()) box.setDefaultSuffix(QString::fromStdString(dialog.defaultExt));
   if (!dialog.proposedName.empty()) box.selectFile(QString::fromStdString(dialog.proposedName));
+  KeepAboveStayOnTopWindows(box);
   if (box.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = box.selectedFiles();
   if (files.isEmpty() || files.front().isEmpty()) return std::nullopt;

@@ -31,3 +31,7 @@ QString QtFileFilter(const std::string& filter);
 
 // Adds "." + `ext` when the file part of `name` has no extension.
 std::string WithDefaultExt(const std::string& name, const std::string& ext);
+
+// A dialog about to be shown while a stay-on-top window (settings, about)
+// is open stays on top too, so it never opens hidden behind that window.
+void KeepAboveStayOnTopWindows(QWidget& dialog);

@@ -3,10 +3,14 @@
 #include <QBarCategoryAxis>
 #include <QBarSeries>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
+#include <QFontMetrics>
 #include <QSet>
 #include <QTimer>
 #include <QValueAxis>
+#include <QtMath>
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -19,6 +23,8 @@ const QColor kBarRed(255, 0, 0);
 constexpr qint64 kChartIntervalMs = 100;
 // Up to this many changed bars are replaced one by one, more refill the set.
 constexpr size_t kFewBars = 4;
+// Below this height the IDs would leave no room for the bars: none are written.
+constexpr int kLabelsMinHeight = 180;
 }  // namespace
 
 QStringList ChartCategories(const QStringList& labels) {
@@ -56,10 +62,21 @@ SignalChartView::SignalChartView(const StringGrid& table, std::function<void(con
   m_series->append(m_barSet);
   m_chart->addSeries(m_series);
 
+  // The category axis places the bars, one per table row; it is not drawn.
+  // The IDs are written by a second axis over the same range, which can
+  // leave some out when they would not fit side by side.
   m_axisX = new QBarCategoryAxis();
   m_axisX->setLabelsAngle(-90);
   m_chart->addAxis(m_axisX, Qt::AlignBottom);
   m_series->attachAxis(m_axisX);
+  m_axisX->setVisible(false);
+  m_labelAxis = new QCategoryAxis();
+  m_labelAxis->setObjectName(QStringLiteral("Chart_db_labels"));
+  m_labelAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+  m_labelAxis->setLabelsAngle(-90);
+  m_labelAxis->setGridLineVisible(false);
+  m_labelAxis->setRange(-0.5, 0.5);
+  m_chart->addAxis(m_labelAxis, Qt::AlignBottom);
 
   m_axisY = new QValueAxis();
   m_axisY->setRange(20, 150);
@@ -77,6 +94,8 @@ SignalChartView::SignalChartView(const StringGrid& table, std::function<void(con
   m_series->attachAxis(m_axisY);
 
   setChart(m_chart);
+  // Nothing in it to operate: Tab passes it by.
+  setFocusPolicy(Qt::NoFocus);
   setRenderHint(QPainter::Antialiasing, false);
 
   m_timer = new QTimer(this);
@@ -84,6 +103,42 @@ SignalChartView::SignalChartView(const StringGrid& table, std::function<void(con
   connect(m_timer, &QTimer::timeout, this, [this] {
     if (m_stale) Draw(kColRssi);
   });
+  connect(m_chart, &QChart::plotAreaChanged, this, [this] { FitLabels(); });
+}
+
+QStringList SignalChartView::ShownLabels() const { return m_labelAxis->categoriesLabels(); }
+
+void SignalChartView::FitLabels() {
+  if (m_fitting) return;
+  m_fitting = true;
+  const qsizetype count = m_labels.size();
+  const qreal slot = count > 0 ? m_chart->plotArea().width() / count : 0;
+  const int step =
+      slot > 0 ? std::max(1, qCeil((QFontMetrics(m_labelAxis->labelsFont()).height() + 2) / slot)) : 1;
+  const bool visible = height() >= kLabelsMinHeight;
+  QStringList wanted;
+  if (visible)
+    for (qsizetype i = 0; i < count; i += step) wanted.append(m_labels[i]);
+  if (wanted != m_labelAxis->categoriesLabels() || m_labelAxis->max() != count - 0.5) {
+    for (const QString& label : m_labelAxis->categoriesLabels()) m_labelAxis->remove(label);
+    m_labelAxis->setRange(-0.5, std::max<qreal>(0.5, count - 0.5));
+    for (qsizetype i = 0; i < wanted.size(); ++i) m_labelAxis->append(wanted[i], i * step);
+  }
+  m_step = step;
+  // The dBm steps: every 10 where the labels fit above each other, else
+  // coarser, rather than labels cut to "...".
+  const qreal plotHeight = m_chart->plotArea().height();
+  const int rowHeight = QFontMetrics(m_axisY->labelsFont()).height() + 2;
+  qreal interval = 10;
+  for (qreal candidate : {10.0, 20.0, 30.0, 50.0, 130.0}) {
+    interval = candidate;
+    if (plotHeight * candidate / (m_axisY->max() - m_axisY->min()) >= rowHeight) break;
+  }
+  if (m_axisY->tickInterval() != interval) m_axisY->setTickInterval(interval);
+  // A bar narrower than a pixel may not be drawn at all.
+  const qreal width = slot > 0 ? std::clamp(1.0 / slot, 0.1, 1.0) : 0.1;
+  if (m_series->barWidth() != width) m_series->setBarWidth(width);
+  m_fitting = false;
 }
 
 void SignalChartView::ReceiveEventDone() {
@@ -124,11 +179,13 @@ void SignalChartView::Draw(int column) {
       }
     }
     m_barSet->remove(0, m_barSet->count());
-    if (categories != m_labels) {
+    const bool relabel = categories != m_labels;
+    if (relabel) {
       m_axisX->setCategories(categories);
       m_labels = std::move(categories);
     }
     m_barSet->append(values);
+    if (relabel) FitLabels();
   } catch (const std::exception& e) {
     m_error(std::string("Exception drawing chart - ") + e.what());
   }

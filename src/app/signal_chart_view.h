@@ -14,6 +14,7 @@
 #include "string_grid.h"
 
 class QBarCategoryAxis;
+class QCategoryAxis;
 class QBarSeries;
 class QBarSet;
 class QChart;
@@ -36,6 +37,10 @@ class SignalChartView : public QChartView {
   void MarkStale() { m_stale = true; }
   // End of a receive event: draw when stale, at most every 100 ms.
   void ReceiveEventDone();
+  // The meter IDs shown under the bars: every `step`-th one, as many as
+  // fit the width side by side (0 when the chart is too low for any).
+  QStringList ShownLabels() const;
+  int LabelStep() const { return m_step; }
 
  private:
   const StringGrid& m_table;
@@ -45,6 +50,13 @@ class SignalChartView : public QChartView {
   QBarSet* m_barSet = nullptr;
   QBarCategoryAxis* m_axisX = nullptr;
   QValueAxis* m_axisY = nullptr;
+  // Lays the bottom labels out for the plot's width: with hundreds of meters
+  // only every n-th ID is written, and bars stay at least a pixel wide.
+  void FitLabels();
+
+  QCategoryAxis* m_labelAxis = nullptr;  // the IDs that are written
+  int m_step = 1;
+  bool m_fitting = false;
   QStringList m_labels;   // the bottom axis' categories as last set
   bool m_stale = false;   // rows written since the chart was last drawn
   QElapsedTimer m_drawn;  // since the chart was last drawn

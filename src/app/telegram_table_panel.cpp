@@ -31,8 +31,9 @@ TelegramTablePanel::TelegramTablePanel(TableFileEnv env, QWidget* parent)
   Grid_values->setSelectionBehavior(QAbstractItemView::SelectRows);
   Grid_values->setSelectionMode(QAbstractItemView::ExtendedSelection);
   Grid_values->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  Grid_values->setColumnWidth(0, 38);
-  for (int c = 1; c < kTableColumns; ++c) Grid_values->setColumnWidth(c, 64);
+  QList<int> widths(kTableColumns, 64);
+  widths[0] = 38;
+  FitColumnsToTitles(Grid_values, widths);
   connect(Grid_values->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current, const QModelIndex&) {
             if (current.isValid()) SelectCell(current.column(), current.row() + 1);
@@ -48,15 +49,15 @@ TelegramTablePanel::TelegramTablePanel(TableFileEnv env, QWidget* parent)
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  auto* header = new QHBoxLayout();
-  header->addWidget(Label8);
-  header->addStretch();
-  header->addWidget(Check_noNew);
-  layout->addLayout(header);
+  // "Do not add new" sits with the buttons below the table rather than beside
+  // the title, so that the page fits a 1366-pixel screen at 125%.
+  layout->addWidget(Label8);
   layout->addWidget(Grid_values, 1);
   auto* buttons = new QHBoxLayout();
   buttons->addWidget(BitBtn7);
   buttons->addStretch();
+  buttons->addWidget(Check_noNew);
+  buttons->addSpacing(12);
   buttons->addWidget(BitBtn6);
   layout->addLayout(buttons);
 }

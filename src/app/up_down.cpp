@@ -1,5 +1,6 @@
 #include "up_down.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -31,6 +32,21 @@ void UpDown::SetBuddy(QLineEdit* buddy) {
   m_buddy = buddy;
   m_buddy->setText(QString::number(m_position));
   connect(m_buddy, &QLineEdit::textEdited, this, &UpDown::BuddyEdited);
+  m_buddy->installEventFilter(this);
+}
+
+bool UpDown::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_buddy && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+      if (key == Qt::Key_Up)
+        StepUp();
+      else
+        StepDown();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void UpDown::SetPosition(int position) {

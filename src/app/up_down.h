@@ -25,6 +25,11 @@ class UpDown : public QWidget {
  signals:
   void PositionChanged(int position);
 
+ protected:
+  // Up and Down in the buddy step the spinner, so the keyboard reaches a
+  // read-only buddy's value too (the arrow buttons take no focus).
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void BuddyEdited(const QString& text);
 

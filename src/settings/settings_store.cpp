@@ -44,12 +44,16 @@ MainWindowKeys ReadMainWindowKeys(const std::string& iniPath) {
   const IniFile ini(iniPath);
   const MainWindowKeys d;
   return {ini.ReadString(kMisc, "LastRepeater", d.lastRepeater),
-          ini.ReadInteger(kMisc, "SetRXTime", d.setRxTime)};
+          ini.ReadInteger(kMisc, "SetRXTime", d.setRxTime),
+          ini.ReadInteger(kMisc, "SplitterTableLog", d.tableHeight),
+          ini.ReadInteger(kMisc, "SplitterLogChart", d.logWidth)};
 }
 
 bool WriteMainWindowKeys(const std::string& iniPath, const MainWindowKeys& keys, std::string& error) {
   IniFile ini(iniPath);
   ini.WriteString(kMisc, "LastRepeater", keys.lastRepeater);
   ini.WriteInteger(kMisc, "SetRXTime", keys.setRxTime);
+  if (keys.tableHeight >= 0) ini.WriteInteger(kMisc, "SplitterTableLog", keys.tableHeight);
+  if (keys.logWidth >= 0) ini.WriteInteger(kMisc, "SplitterLogChart", keys.logWidth);
   return ini.Save(error);
 }

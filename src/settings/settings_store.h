@@ -43,10 +43,13 @@ struct SettingsSnapshot {
   bool reconnect = true;
 };
 
-// The main window's own two keys in the same file.
+// The main window's own keys in the same file: the two it always kept and
+// its splitters' positions in pixels (-1: not stored, the window's default).
 struct MainWindowKeys {
   std::string lastRepeater;
   int setRxTime = 2;
+  int tableHeight = -1;  // "SplitterTableLog": the tab's height above the log
+  int logWidth = -1;     // "SplitterLogChart": the log's width beside the chart
 };
 
 MainWindowKeys ReadMainWindowKeys(const std::string& iniPath);

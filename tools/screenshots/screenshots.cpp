@@ -6,7 +6,9 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTabWidget>
 #include <QTimer>
@@ -84,6 +86,8 @@ int main(int argc, char** argv) {
   TSettings& settings = program.Settings();
   // The log shows all traffic, not only the repeater's.
   if (auto* only = form.findChild<QCheckBox*>(QStringLiteral("Check_onlyRepeater"))) only->setChecked(false);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    form.resize(StartSize(form.size(), form.minimumSizeHint(), screen->availableGeometry().size()));
   form.show();
 
   int failures = 0;
