@@ -1,17 +1,11 @@
 // velrpt-cli decode: a recorded serial byte stream through exactly the
 // receive path of the window. Each read() of the input is one receive event.
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <string>
 
+#include "capture_input.h"
 #include "cli_commands.h"
 #include "decode_session.h"
-#include "hex_reader.h"
-#include "text_files.h"
 
 const char* DecodeHelp() {
   static const std::string text =
@@ -30,9 +24,7 @@ const char* DecodeHelp() {
 
 int RunDecode(const CliArgs& args) {
   DecodeSessionOptions options;
-  bool hex = false;
-  std::string file;
-  bool haveFile = false;
+  CaptureInput input;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string error;
     if (ParseDecodeOption(args, i, options, error)) {
@@ -41,12 +33,12 @@ int RunDecode(const CliArgs& args) {
     }
     const std::string& a = args[i];
     if (a == "--hex") {
-      hex = true;
+      input.hex = true;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return CliError("unknown option '" + a + "'");
-    } else if (!haveFile) {
-      file = a;
-      haveFile = true;
+    } else if (!input.haveFile) {
+      input.file = a;
+      input.haveFile = true;
     } else {
       return CliError("only one input file, not '" + a + "'");
     }
@@ -54,42 +46,7 @@ int RunDecode(const CliArgs& args) {
 
   StreamLogSink out(stdout, false);
   DecodeSession session(options, out);
-  HexReader hexReader;
-  std::string bytes;
-  int status = 0;
-  // Each piece read is one receive event.
-  const auto receive = [&](std::string_view chunk) {
-    if (!hex) {
-      session.Receive(chunk);
-      return true;
-    }
-    bytes.clear();
-    if (!hexReader.Convert(chunk, bytes)) {
-      status = CliError("bad hexadecimal text in the input");
-      return false;
-    }
-    if (!bytes.empty()) session.Receive(bytes);
-    return true;
-  };
-  if (haveFile && file != "-") {
-    // A file goes through the programs' one reader: only a regular file,
-    // streamed, so a capture of any length needs no cap.
-    std::string error;
-    if (!ReadFileInPieces(file, receive, error) && status == 0) status = CliError(error);
-  } else {
-    char buffer[65536];
-    for (;;) {
-      const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        status = CliError(std::string("cannot read 'standard input': ") + std::strerror(errno));
-        break;
-      }
-      if (n == 0 || !receive(std::string_view(buffer, static_cast<size_t>(n)))) break;
-    }
-  }
-  if (status == 0 && hex && !hexReader.Complete())
-    status = CliError("bad hexadecimal text: a lone digit at the end");
+  const int status = ReadCapture(input, [&](std::string_view bytes) { session.Receive(bytes); });
   std::fflush(stdout);
   const int finish = session.Finish();
   return status ? status : finish;

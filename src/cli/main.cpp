@@ -28,11 +28,6 @@ void Usage(FILE* out) {
 
 }  // namespace
 
-int CliError(const std::string& message) {
-  std::fprintf(stderr, "velrpt-cli: %s\n", message.c_str());
-  return 2;
-}
-
 int main(int argc, char** argv) {
   if (argc < 2) {
     Usage(stderr);

@@ -1,9 +1,6 @@
 // velrpt-cli survey: which meters a site hears, directly and through the
 // repeater, from a capture or a live port; printed once at the end.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,17 +8,15 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
 
+#include "capture_input.h"
 #include "cli_commands.h"
 #include "cli_port.h"
 #include "frame_assembler.h"
-#include "hex_reader.h"
 #include "option_range.h"
 #include "serial_port.h"
 #include "sim_runner.h"
@@ -35,9 +30,7 @@ enum class Format { kText, kCsv, kJson };
 struct SurveyOptions {
   DecodeOptions decode;
   PortOptions port;
-  std::string file;
-  bool haveFile = false;
-  bool hex = false;
+  CaptureInput input;
   double seconds = -1;
   std::uint32_t minCount = 0;
   Format format = Format::kText;
@@ -60,7 +53,7 @@ std::string Parse(const CliArgs& args, SurveyOptions& o) {
         a == "--repeater-id" || a == "--min-count" || a == "--separator" || a == "--seconds";
     if (takesValue && i + 1 >= args.size()) return "option " + a + " needs a value";
     if (a == "--hex") {
-      o.hex = true;
+      o.input.hex = true;
     } else if (a == "--accept-any-ci") {
       o.decode.discardWrongCI = false;
     } else if (a == "--csv" || a == "--json") {
@@ -84,9 +77,9 @@ std::string Parse(const CliArgs& args, SurveyOptions& o) {
       o.seconds = *sec;
     } else if (a.size() > 1 && a[0] == '-' && a != "-") {
       return "unknown option '" + a + "'";
-    } else if (!o.haveFile) {
-      o.file = a;
-      o.haveFile = true;
+    } else if (!o.input.haveFile) {
+      o.input.file = a;
+      o.input.haveFile = true;
     } else {
       return "only one input file, not '" + a + "'";
     }
@@ -94,7 +87,7 @@ std::string Parse(const CliArgs& args, SurveyOptions& o) {
   if (o.haveSeparator && o.format != Format::kCsv) return "--separator goes with --csv";
   const bool live = o.port.havePort || o.port.simulate;
   if (live) {
-    if (o.haveFile || o.hex) return "a capture file or a port, not both";
+    if (o.input.haveFile || o.input.hex) return "a capture file or a port, not both";
     if (std::string error = CheckPortChoice(o.port); !error.empty()) return error;
   } else if (o.seconds >= 0) {
     return "--seconds goes with --port or --simulate";
@@ -119,43 +112,6 @@ class SurveyFeed {
   SystemClock m_clock;
   FrameAssembler m_assembler;
 };
-
-int ReadCapture(const SurveyOptions& o, SurveyFeed& feed) {
-  int fd = STDIN_FILENO;
-  if (o.haveFile && o.file != "-") {
-    fd = ::open(o.file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return CliError("cannot read '" + o.file + "': " + std::strerror(errno));
-  }
-  HexReader hexReader;
-  std::string buffer(65536, '\0');
-  std::string bytes;
-  int status = 0;
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      status = CliError("cannot read '" + (o.haveFile ? o.file : std::string("standard input")) +
-                        "': " + std::strerror(errno));
-      break;
-    }
-    if (n == 0) break;
-    const std::string_view chunk(buffer.data(), static_cast<size_t>(n));
-    if (!o.hex) {
-      feed.Receive(chunk);
-      continue;
-    }
-    bytes.clear();
-    if (!hexReader.Convert(chunk, bytes)) {
-      status = CliError("bad hexadecimal text in the input");
-      break;
-    }
-    if (!bytes.empty()) feed.Receive(bytes);
-  }
-  if (status == 0 && o.hex && !hexReader.Complete())
-    status = CliError("bad hexadecimal text: a lone digit at the end");
-  if (fd != STDIN_FILENO) ::close(fd);
-  return status;
-}
 
 // Text on the terminal about the port; the survey itself comes at the end.
 class StderrLog : public LogSink {
@@ -321,9 +277,10 @@ int RunSurvey(const CliArgs& args) {
     status = SurveyPort(o, s);
   } else {
     SurveyFeed feed(o.decode, s);
-    status = ReadCapture(o, feed);
+    status = ReadCapture(o.input, [&](std::string_view bytes) { feed.Receive(bytes); });
   }
-  if (status == 1) return status;
+  // A survey of an input that failed part way would pass for a whole one.
+  if (status != 0) return status;
 
   const std::vector<int> rows = survey::SortedRows(s.Records(), survey::Column::kId, false, o.minCount);
   std::string out;

@@ -129,6 +129,18 @@ TEST(DecodeCommand, BadInputIsOneLineAndStatusTwo) {
       EXPECT_EQ(lines.size(), 1u) << r.err;
     }
   }
+  // survey reads its capture the same way: the same refusals, word for word,
+  // and no survey printed for an input that failed.
+  const QStringList inputs[] = {
+      {dir.filePath("missing.bin")}, {fifo}, {"--hex", zero}, {dir.path()}, {"--hex", badHex},
+  };
+  for (const QStringList& input : inputs) {
+    const auto decode = RunProgram(kCli, QStringList{"decode"} + input);
+    const auto survey = RunProgram(kCli, QStringList{"survey", "--csv"} + input);
+    EXPECT_EQ(survey.exitCode, 2) << input.join(' ').toStdString();
+    EXPECT_EQ(survey.err, decode.err) << input.join(' ').toStdString();
+    EXPECT_EQ(survey.out, "") << input.join(' ').toStdString();
+  }
   const auto help = RunProgram(kCli, {"decode", "--help"});
   EXPECT_EQ(help.exitCode, 0);
   for (const char* option : {"--hex", "--repeater-id", "--new-id", "--only-service", "--no-new",

@@ -1,0 +1,47 @@
+#include "capture_input.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli_commands.h"
+#include "hex_reader.h"
+#include "text_files.h"
+
+int ReadCapture(const CaptureInput& input, const std::function<void(std::string_view)>& receive) {
+  HexReader hexReader;
+  std::string bytes;
+  int status = 0;
+  const auto piece = [&](std::string_view chunk) {
+    if (!input.hex) {
+      receive(chunk);
+      return true;
+    }
+    bytes.clear();
+    if (!hexReader.Convert(chunk, bytes)) {
+      status = CliError("bad hexadecimal text in the input");
+      return false;
+    }
+    if (!bytes.empty()) receive(bytes);
+    return true;
+  };
+  if (input.haveFile && input.file != "-") {
+    std::string error;
+    if (!ReadFileInPieces(input.file, piece, error) && status == 0) status = CliError(error);
+  } else {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        status = CliError(std::string("cannot read 'standard input': ") + std::strerror(errno));
+        break;
+      }
+      if (n == 0 || !piece(std::string_view(buffer, static_cast<size_t>(n)))) break;
+    }
+  }
+  if (status == 0 && input.hex && !hexReader.Complete())
+    status = CliError("bad hexadecimal text: a lone digit at the end");
+  return status;
+}
