@@ -66,12 +66,14 @@ void StreamLogSink::AppendTelegramLine(std::string_view prefix, std::string_view
   if (m_flush) std::fflush(m_out);
 }
 
-DecodeSession::DecodeSession(const DecodeSessionOptions& options, LogSink& plainLog, bool flushEachLine)
+DecodeSession::DecodeSession(const DecodeSessionOptions& options, LogSink& plainLog, bool flushEachLine,
+                             FILE* jsonOut)
     : m_options(options),
       m_log(plainLog),
-      m_json(options.json ? std::make_unique<survey::JsonLinesWriter>(stdout, flushEachLine) : nullptr),
       m_clock(options.now ? std::unique_ptr<Clock>(new FixedClock(*options.now))
                           : std::unique_ptr<Clock>(new SystemClock)),
+      m_json(options.json ? std::make_unique<survey::JsonLinesWriter>(jsonOut, flushEachLine, *m_clock)
+                          : nullptr),
       m_formats(LocalFormats::System()),
       m_time(*m_clock, m_formats),
       m_table(MakeTelegramTable()) {

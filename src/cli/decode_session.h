@@ -45,9 +45,10 @@ class StreamLogSink : public LogSink {
 
 class DecodeSession {
  public:
-  // With --json, frames and port events go to standard output as JSON Lines
+  // With --json, frames and port events go to `jsonOut` as JSON Lines
   // (flushed per line when `flushEachLine`) and `log` is not used.
-  DecodeSession(const DecodeSessionOptions& options, LogSink& log, bool flushEachLine = false);
+  DecodeSession(const DecodeSessionOptions& options, LogSink& log, bool flushEachLine = false,
+                FILE* jsonOut = stdout);
 
   // One receive event.
   void Receive(std::string_view bytes) {
@@ -72,9 +73,9 @@ class DecodeSession {
  private:
   DecodeSessionOptions m_options;
   LogSink& m_log;
+  std::unique_ptr<Clock> m_clock;
   std::unique_ptr<survey::JsonLinesWriter> m_json;
   std::unique_ptr<LogSink> m_portLog;
-  std::unique_ptr<Clock> m_clock;
   LocalFormats m_formats;
   TimeTexts m_time;
   StringGrid m_table;

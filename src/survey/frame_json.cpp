@@ -164,11 +164,28 @@ void JsonLinesWriter::OnFrame(std::string_view frame, const DecodeOptions& optio
   m_object = FrameObject(frame, facts, now);
   m_pendingAnswer = facts.kind == FrameFacts::Kind::kAnswer;
   if (m_pendingAnswer) AddAnswerFields(m_object, frame);
+  m_reportDue = facts.kind == FrameFacts::Kind::kWrongCI;
   m_pending = true;
 }
 
 void JsonLinesWriter::AppendLine(std::string_view line) {
-  if (m_pending && m_pendingAnswer) m_lines.emplace_back(line);
+  if (m_pending && m_pendingAnswer) {
+    m_lines.emplace_back(line);
+    return;
+  }
+  if (m_reportDue && line.starts_with("Wrong CI-field - ")) {
+    m_reportDue = false;
+    return;
+  }
+  Flush();
+  Write(PortObject(std::string(line), m_clock.Now()));
+}
+
+void JsonLinesWriter::AppendTelegramLine(std::string_view prefix, std::string_view, std::string_view hex) {
+  if (m_pending && !m_pendingAnswer) return;
+  std::string line(prefix);
+  line += hex;
+  AppendLine(line);
 }
 
 void JsonLinesWriter::PortLine(const std::string& text, const LocalTime& now) {
@@ -184,7 +201,7 @@ void JsonLinesWriter::Flush() {
     m_object["lines"] = lines;
   }
   Write(m_object);
-  m_pending = m_pendingAnswer = false;
+  m_pending = m_pendingAnswer = m_reportDue = false;
   m_lines.clear();
   m_object = QJsonObject();
 }

@@ -29,12 +29,18 @@ QByteArray JsonLine(const QJsonObject& object);
 // next frame comes, or at Flush (after each receive event).
 class JsonLinesWriter : public FrameObserver, public LogSink {
  public:
-  JsonLinesWriter(FILE* out, bool flushEachLine) : m_out(out), m_flushEach(flushEachLine) {}
+  // `clock` stamps the log lines that become "port" objects.
+  JsonLinesWriter(FILE* out, bool flushEachLine, const Clock& clock)
+      : m_out(out), m_flushEach(flushEachLine), m_clock(clock) {}
   ~JsonLinesWriter() override { Flush(); }
 
   void OnFrame(std::string_view frame, const DecodeOptions& options, const LocalTime& now) override;
-  // A log line of the frame being decoded; only answers keep theirs.
+  // A log line of the receive path. An answer keeps its lines; a refused
+  // frame's "Wrong CI-field" report is its object; any other line (a failed
+  // read, an error) becomes a "port" object, so nothing the log shows is lost.
   void AppendLine(std::string_view line) override;
+  // A frame's own line: only an answer's is kept, the others' objects stand for it.
+  void AppendTelegramLine(std::string_view prefix, std::string_view frame, std::string_view hex) override;
   // A port event's log line.
   void PortLine(const std::string& text, const LocalTime& now);
   void Flush();
@@ -44,8 +50,10 @@ class JsonLinesWriter : public FrameObserver, public LogSink {
 
   FILE* m_out;
   bool m_flushEach;
+  const Clock& m_clock;
   bool m_pending = false;
   bool m_pendingAnswer = false;
+  bool m_reportDue = false;  // a refused frame's first log line is still to come
   QJsonObject m_object;
   std::vector<std::string> m_lines;
 };

@@ -11,7 +11,9 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
+#include "decode_session.h"
 #include "hex.h"
 #include "run_program.h"
 
@@ -309,4 +311,81 @@ TEST(JsonLines, MonitorReportsThePortAsAnObject) {
   EXPECT_TRUE(first["text"].toString().contains("19200")) << lines[0];
   for (const auto& l : lines)
     EXPECT_FALSE(QJsonDocument::fromJson(QByteArray::fromStdString(l)).isNull()) << l;
+}
+
+// Every log line of the receive path reaches the JSON Lines, through the
+// session decode and monitor use: a frame's own lines are its object, an
+// answer keeps its lines, anything else (a failed read) is a "port" object.
+TEST(JsonLines, NoLogLineOfTheReceivePathIsLost) {
+  auto telegram = [](std::uint32_t id, std::uint8_t ci, std::uint8_t config) {
+    std::string t{'\x44', '\x30', '\x4C'};
+    for (int k = 0; k < 4; ++k) t.push_back(static_cast<char>(id >> (8 * k)));
+    t +=
+        std::string{'\x01', '\x07', static_cast<char>(ci), '\x05', '\x00', static_cast<char>(config), '\x00'};
+    t += std::string(8, '\x2F');
+    return WrapFrameBytes(t, 0x90);
+  };
+  const std::string meter = telegram(0x00000001, 0x7A, 0x01);
+  const std::string refused = telegram(0x00000002, 0xA3, 0x01);
+  const std::string answer = telegram(0x12345678, 0x7A, 0x00);
+  const char* const kFailed = "Read error (5), I/O error";
+  const std::string kFailedLine = std::string("port:Exception receiving - ") + kFailed;
+  struct Event {
+    std::string bytes;      // read first
+    const char* readError;  // then the read fails with this, unless null
+  };
+  struct Case {
+    const char* what;
+    std::vector<Event> events;
+    std::vector<std::string> want;  // kind, or "port:" and the text
+  };
+  const Case cases[] = {
+      {"a failed read before any frame", {{"", kFailed}}, {kFailedLine}},
+      {"a telegram, then the read fails", {{meter, kFailed}}, {"telegram", kFailedLine}},
+      {"a frame cut by the failure, then the next event",
+       {{meter + meter.substr(0, 9), kFailed}, {meter, nullptr}},
+       {"telegram", kFailedLine, "telegram"}},
+      {"a refused frame's report is its object", {{refused + meter, nullptr}}, {"wrong_ci", "telegram"}},
+      {"an answer, then a telegram", {{answer + meter, nullptr}}, {"answer", "telegram"}},
+  };
+  for (const Case& c : cases) {
+    DecodeSessionOptions options;
+    options.json = true;
+    options.now = LocalTime{2026, 12, 7, 9, 7, 5};
+    options.decode.repeaterId = "12345678";
+    VectorLogSink plain;
+    FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    {
+      DecodeSession session(options, plain, false, out);
+      for (const Event& e : c.events) {
+        bool served = e.bytes.empty();
+        session.ReceiveEvent(static_cast<int>(e.bytes.size()) + (e.readError ? 1 : 0),
+                             [&](char* dest, int max) {
+                               if (served) throw std::runtime_error(e.readError);
+                               served = true;
+                               const int n = std::min<int>(max, static_cast<int>(e.bytes.size()));
+                               std::copy_n(e.bytes.data(), n, dest);
+                               return n;
+                             });
+      }
+    }
+    std::fflush(out);
+    std::rewind(out);
+    std::string text;
+    for (int ch; (ch = std::fgetc(out)) != EOF;) text.push_back(static_cast<char>(ch));
+    std::fclose(out);
+    std::vector<std::string> got;
+    for (const auto& line : Lines(text)) {
+      const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+      EXPECT_TRUE(o["time"].toString().startsWith("2026-12-07T09:07:05.000")) << line;
+      const std::string kind = o["kind"].toString().toStdString();
+      got.push_back(kind == "port" ? "port:" + o["text"].toString().toStdString() : kind);
+      if (kind == "answer") {
+        EXPECT_EQ(o["lines"].toArray().size(), 4) << line;  // its line, blank, time, "Repeater ..."
+      }
+    }
+    EXPECT_EQ(got, c.want) << c.what << "\n" << text;
+    EXPECT_TRUE(plain.lines.empty()) << c.what;
+  }
 }
