@@ -26,6 +26,8 @@ int RunSurvey(const CliArgs& args);
 const char* SurveyHelp();
 int RunSetInKorvex(const CliArgs& args);
 const char* SetInKorvexHelp();
+int RunProvision(const CliArgs& args);
+const char* ProvisionHelp();
 
 // A one-line error on standard error; returns 2.
 int CliError(const std::string& message);

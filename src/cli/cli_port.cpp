@@ -53,8 +53,14 @@ std::string CheckPortChoice(const PortOptions& options) {
   return {};
 }
 
-std::unique_ptr<sim::SimulatorRunner> StartSimulator(PortOptions& options, std::string& error) {
-  auto runner = std::make_unique<sim::SimulatorRunner>(sim::SimOptions{});
+std::unique_ptr<sim::SimulatorRunner> StartSimulator(PortOptions& options, std::string& error,
+                                                     const std::vector<std::string>& repeaterIds) {
+  sim::SimOptions simOptions;
+  if (!repeaterIds.empty()) {
+    simOptions.repeaterId = repeaterIds.front();
+    simOptions.moreRepeaterIds.assign(repeaterIds.begin() + 1, repeaterIds.end());
+  }
+  auto runner = std::make_unique<sim::SimulatorRunner>(simOptions);
   if (!runner->Start(&error)) return nullptr;
   options.settings.name = runner->SlavePath();
   return runner;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli_commands.h"
 #include "log_sink.h"
@@ -32,7 +33,9 @@ extern const char* const kPortOptionsHelp;
 
 // Starts the simulated Korvex with its repeater and meters on a
 // pseudo-terminal of this process and points the settings at it.
-std::unique_ptr<sim::SimulatorRunner> StartSimulator(PortOptions& options, std::string& error);
+// `repeaterIds`: the simulated repeaters (default: one, 12345678).
+std::unique_ptr<sim::SimulatorRunner> StartSimulator(PortOptions& options, std::string& error,
+                                                     const std::vector<std::string>& repeaterIds = {});
 
 // Ctrl+C and SIGTERM end the event loop of `app` between two receive
 // events, never inside one. Null when the signals cannot be routed.

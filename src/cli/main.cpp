@@ -17,6 +17,7 @@ const CliCommand kCommands[] = {
     {"send", "send one repeater command and print its answers", RunSend, SendHelp},
     {"survey", "which meters are heard directly and through the repeater", RunSurvey, SurveyHelp},
     {"set-in-korvex", "write the repeater's ID into the Korvex", RunSetInKorvex, SetInKorvexHelp},
+    {"provision", "apply settings to repeaters and confirm them", RunProvision, ProvisionHelp},
 };
 
 void Usage(FILE* out) {

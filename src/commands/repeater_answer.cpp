@@ -136,3 +136,27 @@ void DecodeRepeaterAnswer(std::string_view frame, LogSink& log, const TimeTexts&
     log.AppendLine(std::string("Exception decoding repeater - ") + e.what());
   }
 }
+
+RepeaterReport ParseRepeaterAnswer(std::string_view frame) {
+  const AnswerFrame f(frame);
+  RepeaterReport r;
+  r.id = MeterIdText(frame);
+  if (f.Matches(16, {0x01, 0xFD})) {
+    if (!f.Has(19, 1)) return r;
+    r.kind = RepeaterReport::Kind::Error;
+    r.errorCode = f.At(19);
+  } else if (f.Matches(16, {0x0F, 0xFF, 0x05})) {
+    if (!f.Has(20, 4)) return r;
+    r.kind = RepeaterReport::Kind::Flags;
+    r.flags = f.Word(20) | (std::uint32_t{f.Word(22)} << 16);
+  } else if (f.Matches(16, {0x0F, 0xFF, 0x06})) {
+    r.kind = RepeaterReport::Kind::Status;
+    if (f.Has(20, 1)) r.rxStartHour = f.At(20);
+    if (f.Has(21, 1)) r.rxHours = f.At(21);
+    if (f.Has(23, 1) && WirelessModeLine(f.At(23))) r.wirelessMode = f.At(23);
+    if (f.Matches(24, {0x0F, 0xFF, 0x05}) && f.Has(28, 4)) r.flags = f.Word(28) | (std::uint32_t{f.Word(30)} << 16);
+    if (f.Matches(32, {0x04, 0x6D}) && f.Has(34, 4)) r.clock = {{f.At(34), f.At(35), f.At(36), f.At(37)}};
+    if (f.Matches(38, {0x0F, 0xFF}) && f.Has(40, 4)) r.calibration = static_cast<std::uint16_t>(f.Word(42));
+  }
+  return r;
+}

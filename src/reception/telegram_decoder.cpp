@@ -1,5 +1,6 @@
 #include "telegram_decoder.h"
 
+#include <algorithm>
 #include <charconv>
 #include <exception>
 
@@ -139,7 +140,10 @@ void DecodeTelegram(std::string_view frame, const DecodeOptions& options, Telegr
   }
 
   const std::string meterId = MeterIdText(frame);
-  const bool isRepeater = !meterId.empty() && (meterId == options.repeaterId || meterId == options.newId);
+  const bool isRepeater =
+      !meterId.empty() && (meterId == options.repeaterId || meterId == options.newId ||
+                           std::find(options.answerIds.begin(), options.answerIds.end(), meterId) !=
+                               options.answerIds.end());
 
   if (!options.onlyRepeater || isRepeater) ctx.log.AppendTelegramLine(ctx.time.LinePrefix(now), frame, hex);
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "frame_facts.h"
 #include "local_formats.h"
@@ -22,6 +23,8 @@ struct DecodeOptions {
   std::string repeaterId;      // Edit_repeaterID
   std::string newId;           // Edit_newID
   bool noNew = false;          // Check_noNew, "Do not add new"
+  // Further IDs whose frames are repeater answers: the repeaters being provisioned.
+  std::vector<std::string> answerIds;
 };
 
 // Telegram table columns and their titles.

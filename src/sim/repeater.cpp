@@ -43,6 +43,47 @@ bool Starts(std::string_view r, std::initializer_list<std::uint8_t> marker) {
 
 }  // namespace
 
+bool ParseStuckSetting(const std::string& text, StuckSetting& out) {
+  const size_t eq = text.find('=');
+  if (eq == std::string::npos || eq + 1 >= text.size() || text.size() - eq > 6) return false;
+  const std::string name = text.substr(0, eq);
+  unsigned v = 0;
+  for (size_t i = eq + 1; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + static_cast<unsigned>(text[i] - '0');
+  }
+  using F = StuckSetting::Field;
+  if (name == "rx-start-hour" && v <= 23) return out = {F::RxStartHour, v}, true;
+  if (name == "rx-hours" && v >= 1 && v <= 6) return out = {F::RxHours, v}, true;
+  if (name == "wireless-mode" && IsMode(v)) return out = {F::WirelessMode, v}, true;
+  if (name == "calibration" && v <= 0xFFFF) return out = {F::Calibration, v}, true;
+  return false;
+}
+
+void SimRepeater::Stick(const StuckSetting& s) {
+  m_stuck.push_back(s);
+  ApplyStuck(m_state);
+}
+
+void SimRepeater::ApplyStuck(RepeaterState& s) const {
+  for (const StuckSetting& k : m_stuck) {
+    switch (k.field) {
+      case StuckSetting::Field::RxStartHour:
+        s.rxStartHour = static_cast<std::uint8_t>(k.value);
+        break;
+      case StuckSetting::Field::RxHours:
+        s.rxHours = static_cast<std::uint8_t>(k.value);
+        break;
+      case StuckSetting::Field::WirelessMode:
+        s.wirelessMode = static_cast<std::uint8_t>(k.value);
+        break;
+      case StuckSetting::Field::Calibration:
+        s.calibration = static_cast<std::uint16_t>(k.value);
+        break;
+    }
+  }
+}
+
 SimRepeater::SimRepeater(RepeaterState state, std::int64_t nowSeconds)
     : m_state(std::move(state)), m_startSeconds(nowSeconds) {}
 
@@ -242,6 +283,7 @@ SimRepeater::Result SimRepeater::HandleFrame(std::string_view frame, std::int64_
                   HexText(std::string(1, static_cast<char>(*error))).substr(0, 2);
     return result;
   }
+  ApplyStuck(next);
   m_state = next;
   m_clockOffset = clockOffset;
   if (parameter) {

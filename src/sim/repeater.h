@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "wmbus_codec.h"
 
@@ -26,6 +27,18 @@ struct RepeaterState {
   std::uint8_t version = 0x01;
   bool operator==(const RepeaterState&) const = default;
 };
+
+// A setting that a faulty repeater keeps whatever it is told (tests make a
+// repeater's state differ from what was asked with it).
+struct StuckSetting {
+  enum class Field { RxStartHour, RxHours, WirelessMode, Calibration };
+  Field field = Field::RxHours;
+  unsigned value = 0;
+};
+
+// "rx-start-hour=5", "rx-hours=2", "wireless-mode=3", "calibration=10";
+// false on any other text or a value the field cannot hold.
+bool ParseStuckSetting(const std::string& text, StuckSetting& out);
 
 class SimRepeater {
  public:
@@ -55,6 +68,9 @@ class SimRepeater {
   // Sets the clock as the DateTime command does (a device fresh from the shelf has some time or other).
   void SetClock(const CivilTime& t, std::int64_t nowSeconds) { m_clockOffset = ToSeconds(t) - nowSeconds; }
 
+  // The repeater keeps `s` from now on.
+  void Stick(const StuckSetting& s);
+
   const RepeaterState& State() const { return m_state; }
   CivilTime ClockAt(std::int64_t nowSeconds) const { return FromSeconds(nowSeconds + m_clockOffset); }
   // Seconds left in the current receive window (0 outside it).
@@ -68,12 +84,14 @@ class SimRepeater {
  private:
   Bytes Header();
   std::uint32_t FlagWord(int bank) const;
+  void ApplyStuck(RepeaterState& s) const;
 
   RepeaterState m_state;
   std::int64_t m_clockOffset = 0;  // repeater clock minus the local time
   std::int64_t m_startSeconds = 0;
   std::uint8_t m_accessNumber = 0;
   std::function<bool(const std::string&)> m_idInUse;
+  std::vector<StuckSetting> m_stuck;
 };
 
 }  // namespace sim

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "option_range.h"
 #include "sim_runner.h"
@@ -19,6 +20,10 @@ namespace {
 const char kUsage[] =
     "usage: velrpt-sim [options]\n"
     "  --repeater-id ID   repeater serial ID, 8 digits (default 12345678)\n"
+    "  --repeaters N|IDS  N repeaters (1-100) with IDs counting up from --repeater-id,\n"
+    "                     or the comma-separated list of their IDs\n"
+    "  --stuck ID:SET=V   repeater ID keeps SET at V whatever it is told; SET is\n"
+    "                     rx-start-hour, rx-hours, wireless-mode (code) or calibration\n"
     "  --meters N         meters around the repeater (default 12)\n"
     "  --interval MS      mean time between meter telegrams (default 1000)\n"
     "  --seed N           same seed, same traffic (default 1)\n"
@@ -39,8 +44,36 @@ const char kUsage[] =
 
 }  // namespace
 
+// "--repeaters 5" or "--repeaters 11111111,22222222": the IDs beyond the first.
+bool ParseRepeaters(const std::string& text, sim::SimOptions& o, std::string& firstId) {
+  long long n = 0;
+  if (text.find(',') == std::string::npos && text.size() <= 3) {
+    if (!ParseLong(text.c_str(), 1, 100, n)) return false;
+    o.moreRepeaterIds.clear();
+    firstId.clear();  // counted from --repeater-id once all options are read
+    o.moreRepeaterIds.resize(static_cast<size_t>(n - 1));
+    return true;
+  }
+  std::vector<std::string> ids;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    ids.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (ids.size() > 100) return false;
+  for (const std::string& id : ids)
+    if (id.size() != 8 || id.find_first_not_of("0123456789") != std::string::npos) return false;
+  firstId = ids.front();
+  o.moreRepeaterIds.assign(ids.begin() + 1, ids.end());
+  return true;
+}
+
 int main(int argc, char** argv) {
   sim::SimOptions o;
+  std::string listedFirst;  // the first ID of a --repeaters list
+  bool counted = false;     // --repeaters N
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const auto value = [&]() -> const char* {
@@ -63,6 +96,15 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--repeater-id") {
       o.repeaterId = value();
+    } else if (a == "--repeaters") {
+      ok = ParseRepeaters(value(), o, listedFirst);
+      counted = ok && listedFirst.empty();
+    } else if (a == "--stuck") {
+      const std::string text = value();
+      const size_t colon = text.find(':');
+      sim::StuckSetting s;
+      ok = colon == 8 && sim::ParseStuckSetting(text.substr(colon + 1), s);
+      if (ok) o.stuck.emplace_back(text.substr(0, 8), s);
     } else if (a == "--meters") {
       o.meters = static_cast<int>(whole(0, 200));
     } else if (a == "--interval") {
@@ -102,6 +144,16 @@ int main(int argc, char** argv) {
       return kBadOptionStatus;
     }
   }
+  if (!listedFirst.empty()) o.repeaterId = listedFirst;
+  if (counted) {
+    // IDs counting up from the first: 12345678, 12345679, ...
+    const long long first = std::atoll(o.repeaterId.c_str());
+    for (size_t i = 0; i < o.moreRepeaterIds.size(); ++i) {
+      char id[16];
+      std::snprintf(id, sizeof id, "%08lld", (first + static_cast<long long>(i) + 1) % 100000000);
+      o.moreRepeaterIds[i] = id;
+    }
+  }
   o.log = [](const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
@@ -125,7 +177,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << "PTY " << runner.SlavePath() << std::endl;
-  std::cerr << "velrpt-sim: repeater " << runner.RepeaterId() << ", " << o.meters << " meters, seed "
+  std::string repeaters = runner.RepeaterId();
+  for (const std::string& id : o.moreRepeaterIds) repeaters += "," + id;
+  std::cerr << "velrpt-sim: repeater " << repeaters << ", " << o.meters << " meters, seed "
             << o.seed << std::endl;
 
   const timespec tick{0, 100'000'000};

@@ -93,6 +93,7 @@ struct SimulatorRunner::Engine {
 
   const SimOptions& options;
   SimRepeater repeater;
+  std::vector<SimRepeater> others;  // --repeaters beyond the first
   TrafficGenerator traffic;
   FaultInjector faults;
   SimRandom answerRng;
@@ -334,6 +335,11 @@ struct SimulatorRunner::Engine {
         continue;
       }
       auto r = repeater.HandleFrame(frame, LocalSeconds(now));
+      // Only the repeater the frame is addressed to takes it.
+      for (size_t i = 0; !r.forUs && i < others.size(); ++i) {
+        auto o = others[i].HandleFrame(frame, LocalSeconds(now));
+        if (o.forUs) r = std::move(o);
+      }
       line += " " + r.note + ";";
       if (r.answer) {
         const int delay = answerRng.Between(options.answerDelayMinMs,
@@ -438,9 +444,16 @@ bool SimulatorRunner::Start(std::string* error) {
     if (error) *error = "simulator already running";
     return false;
   }
-  if (!IdTextToWire(m_options.repeaterId)) {
-    if (error) *error = "repeater ID must be 8 digits: " + m_options.repeaterId;
-    return false;
+  const std::vector<std::string> ids = AllRepeaterIds();
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (!IdTextToWire(ids[i])) {
+      if (error) *error = "repeater ID must be 8 digits: " + ids[i];
+      return false;
+    }
+    if (std::find(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(i), ids[i]) != ids.begin() + static_cast<std::ptrdiff_t>(i)) {
+      if (error) *error = "repeater ID given twice: " + ids[i];
+      return false;
+    }
   }
   const CivilTime start = m_options.startTime ? *m_options.startTime : LocalNow();
   m_engine = std::make_unique<Engine>(m_options, ToSeconds(start));
@@ -449,7 +462,24 @@ bool SimulatorRunner::Start(std::string* error) {
   state.id = m_options.repeaterId;
   state.flags[SimRepeater::kFlagAutoMode - 1] = true;
   e.repeater = SimRepeater(state, ToSeconds(start));
-  e.repeater.SetIdInUse([&e](const std::string& id) { return e.traffic.IsMeterId(id); });
+  for (const std::string& id : m_options.moreRepeaterIds) {
+    state.id = id;
+    e.others.emplace_back(state, ToSeconds(start));
+  }
+  // A new ID may be neither a meter's nor another repeater's.
+  const auto idInUse = [&e](const std::string& id) {
+    if (e.traffic.IsMeterId(id) || e.repeater.State().id == id) return true;
+    for (const SimRepeater& r : e.others)
+      if (r.State().id == id) return true;
+    return false;
+  };
+  e.repeater.SetIdInUse(idInUse);
+  for (SimRepeater& r : e.others) r.SetIdInUse(idInUse);
+  for (const auto& [id, setting] : m_options.stuck) {
+    if (e.repeater.State().id == id) e.repeater.Stick(setting);
+    for (SimRepeater& r : e.others)
+      if (r.State().id == id) r.Stick(setting);
+  }
 
   if (!m_options.replayPath.empty()) {
     auto capture = LoadCapture(m_options.replayPath, error);
@@ -597,6 +627,21 @@ SimStats SimulatorRunner::Stats() const {
 RepeaterState SimulatorRunner::Repeater() const {
   std::lock_guard lock(m_mutex);
   return m_engine ? m_engine->repeater.State() : RepeaterState{};
+}
+
+std::vector<RepeaterState> SimulatorRunner::Repeaters() const {
+  std::lock_guard lock(m_mutex);
+  std::vector<RepeaterState> all;
+  if (!m_engine) return all;
+  all.push_back(m_engine->repeater.State());
+  for (const SimRepeater& r : m_engine->others) all.push_back(r.State());
+  return all;
+}
+
+std::vector<std::string> SimulatorRunner::AllRepeaterIds() const {
+  std::vector<std::string> ids{m_options.repeaterId};
+  ids.insert(ids.end(), m_options.moreRepeaterIds.begin(), m_options.moreRepeaterIds.end());
+  return ids;
 }
 
 std::array<std::uint8_t, 256> SimulatorRunner::KorvexMemory() const {

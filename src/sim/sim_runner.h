@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "repeater.h"
 #include "wmbus_codec.h"
@@ -20,6 +22,11 @@ namespace sim {
 
 struct SimOptions {
   std::string repeaterId = "12345678";
+  // Further repeaters within reach of the Korvex, each with its own state
+  // (provisioning a batch). The meters are around the first one.
+  std::vector<std::string> moreRepeaterIds;
+  // Settings a repeater keeps whatever it is told: (ID, setting).
+  std::vector<std::pair<std::string, StuckSetting>> stuck;
   int meters = 12;
   int intervalMs = 1000;  // mean time between meter transmissions
   std::uint64_t seed = 1;
@@ -78,10 +85,12 @@ class SimulatorRunner {
   void Stop();
 
   std::string SlavePath() const;
-  // The repeater's present ID (it changes with a NewId command).
+  // The first repeater's present ID (it changes with a NewId command).
   std::string RepeaterId() const;
   SimStats Stats() const;
   RepeaterState Repeater() const;
+  // Every repeater, the first one first.
+  std::vector<RepeaterState> Repeaters() const;
   std::array<std::uint8_t, 256> KorvexMemory() const;
 
   // --count telegrams sent (or the replay played) and read by the program.
@@ -101,6 +110,7 @@ class SimulatorRunner {
   struct Engine;
   void Run();
   bool OpenPty(std::string* error);
+  std::vector<std::string> AllRepeaterIds() const;
   void ClosePty();
   void Wake();
   static constexpr int kUnplug = 1;

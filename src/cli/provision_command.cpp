@@ -1,0 +1,299 @@
+// velrpt-cli provision: applies wanted settings to one repeater or a batch
+// through the buttons' own commands and confirms them from the repeaters'
+// answers, printing the log lines, one result line per job and, if asked,
+// the report file.
+
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli_commands.h"
+#include "cli_port.h"
+#include "command_args.h"
+#include "decode_session.h"
+#include "port_connection.h"
+#include "provision_engine.h"
+#include "repeater_answer.h"
+#include "repeater_commands.h"
+#include "serial_command_port.h"
+#include "serial_port.h"
+#include "sim_runner.h"
+
+namespace {
+
+constexpr std::size_t kJobsFileCap = 1 << 20;
+
+struct ProvisionOptions {
+  PortOptions port;
+  ProvisionJob job;
+  bool haveId = false;
+  bool haveSetting = false;
+  std::string jobsFile;
+  std::string reportFile;
+  ProvisionSettings settings;
+  bool bare = false;
+  std::string version = "3";
+};
+
+// A whole number within lo..hi; otherwise an error naming the option and its range.
+std::string Ranged(const std::string& option, const std::string& text, long lo, long hi, int& out) {
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi)
+    return option + " must be a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
+           ", not '" + text + "'";
+  out = static_cast<int>(v);
+  return {};
+}
+
+// The whole file, if it is a regular file below the cap.
+std::string ReadJobsFile(const std::string& path, std::string& text) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return "cannot read " + path;
+  if (!S_ISREG(st.st_mode)) return path + " is not a regular file";
+  if (static_cast<std::size_t>(st.st_size) > kJobsFileCap) return path + " is larger than 1 MiB";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot read " + path;
+  std::ostringstream s;
+  s << in.rdbuf();
+  text = s.str();
+  if (text.size() > kJobsFileCap) return path + " is larger than 1 MiB";
+  return {};
+}
+
+std::string ParseProvisionOptions(const CliArgs& args, ProvisionOptions& o) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string error;
+    if (ParsePortOption(args, i, o.port, error)) {
+      if (!error.empty()) return error;
+      continue;
+    }
+    const std::string& a = args[i];
+    const auto need = [&](size_t n) { return i + n < args.size(); };
+    const bool setting = a == "--rx-start-hour" || a == "--rx-hours" || a == "--wireless-mode" ||
+                         a == "--datetime" || a == "--flag" || a == "--clock-calibration" || a == "--new-id";
+    o.haveSetting |= setting;
+    if (a == "--datetime") {
+      o.job.setClock = true;
+    } else if (a == "--bare") {
+      o.bare = true;
+    } else if (a == "--flag" || a == "--clock-calibration") {
+      if (!need(2)) return "option " + a + " needs a value and on|off";
+      int v = 0;
+      const bool flag = a == "--flag";
+      if (std::string e = Ranged(a, args[i + 1], 0 + flag, flag ? 64 : 32767, v); !e.empty()) return e;
+      bool on = false;
+      if (!ParseOnOff(args[i + 2], on))
+        return a + " needs on or off after the value, not '" + args[i + 2] + "'";
+      if (flag) {
+        o.job.flags[v] = on;
+      } else {
+        o.job.calibration = v;
+        o.job.calibrationOn = on;
+      }
+      i += 2;
+    } else if (a == "--id" || a == "--rx-start-hour" || a == "--rx-hours" || a == "--wireless-mode" ||
+               a == "--new-id" || a == "--attempts" || a == "--answer-timeout" || a == "--jobs" ||
+               a == "--report" || a == "--version") {
+      if (!need(1)) return "option " + a + " needs a value";
+      const std::string& v = args[++i];
+      int n = 0;
+      if (a == "--id") {
+        o.job.id = v;
+        o.haveId = true;
+      } else if (a == "--rx-start-hour") {
+        if (std::string e = Ranged(a, v, 0, 23, n); !e.empty()) return e;
+        o.job.rxStartHour = n;
+      } else if (a == "--rx-hours") {
+        if (std::string e = Ranged(a, v, 1, 6, n); !e.empty()) return e;
+        o.job.rxHours = n;
+      } else if (a == "--wireless-mode") {
+        o.job.wirelessMode = v;
+      } else if (a == "--new-id") {
+        o.job.newId = v;
+      } else if (a == "--attempts") {
+        if (std::string e = Ranged(a, v, 1, 100, n); !e.empty()) return e;
+        o.settings.attempts = n;
+      } else if (a == "--answer-timeout") {
+        char* end = nullptr;
+        const double s = std::strtod(v.c_str(), &end);
+        if (v.empty() || *end != '\0' || !(s >= 0.1 && s <= 3600))
+          return "--answer-timeout must be a number of seconds from 0.1 to 3600, not '" + v + "'";
+        o.settings.answerTimeoutMs = static_cast<int>(std::lround(s * 1000));
+      } else if (a == "--jobs") {
+        o.jobsFile = v;
+      } else if (a == "--report") {
+        o.reportFile = v;
+      } else {
+        o.version = v;
+      }
+    } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      return "unknown option '" + a + "'";
+    } else {
+      return "unexpected argument '" + a + "'";
+    }
+  }
+  if (std::string error = CheckPortChoice(o.port); !error.empty()) return error;
+  if (o.haveSetting && !o.haveId) return "the settings options need --id";
+  if (!o.haveId && o.jobsFile.empty()) return "--id or --jobs is required";
+  return {};
+}
+
+bool WriteReport(const std::string& path, const std::string& text) {
+  const std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!(out << text) || !out.flush()) return false;
+  }
+  return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+const char* ProvisionHelp() {
+  static const std::string text =
+      std::string(
+          "usage: velrpt-cli provision --port NAME|--simulate [--speed TEXT] [--parity TEXT]\n"
+          "                       --id ID [--rx-start-hour H] [--rx-hours N] [--wireless-mode TEXT]\n"
+          "                       [--datetime] [--flag N on|off]... [--clock-calibration V on|off]\n"
+          "                       [--new-id ID] [--attempts N] [--answer-timeout S]\n"
+          "                       [--jobs FILE] [--report FILE] [--bare] [--version TEXT]\n"
+          "Sends the wanted settings to each repeater with the Set buttons' frames (the\n"
+          "new ID last), waits for its answers and compares what it reports; what is\n"
+          "still missing is sent again. Prints the log lines (every frame sent, every\n"
+          "answer of the repeaters in the job), then one result line per repeater:\n"
+          "\"ID verified\", \"ID mismatch: NAME wanted X, reported Y\", \"ID silent after N "
+          "attempts\".\n\n") +
+      kPortOptionsHelp +
+      "  --id ID              the repeater's serial ID; the settings options below\n"
+      "                       make up its job\n"
+      "  --rx-start-hour H    receive start hour, 0..23\n"
+      "  --rx-hours N         receive hours, 1..6\n"
+      "  --wireless-mode TEXT \"Mode T+C\", \"Mode T\", \"Mode S\" or \"Mode C\"\n"
+      "  --datetime           set the repeater's clock from the PC (checked within 5 s)\n"
+      "  --flag N on|off      set or clear flag N (1..64); repeat for more flags, all\n"
+      "                       within 1-32 or all within 33-64\n"
+      "  --clock-calibration V on|off   calibration value 0..32767 and its switch\n"
+      "  --new-id ID          give the repeater this ID (sent last; then followed)\n"
+      "  --attempts N         sending rounds per repeater, 1..100 (default 3)\n"
+      "  --answer-timeout S   seconds to wait for the answers per round, 0.1..3600 (default 10)\n"
+      "  --jobs FILE          more jobs from a delimited file with a header row (see the\n"
+      "                       man page); they run after the --id job\n"
+      "  --report FILE        write the results as CSV: id;result;attempts;differs;finished\n"
+      "  --bare               \"BMT\" ticked: no start and end byte\n"
+      "  --version TEXT       the protocol version setting (default \"3\")\n\n"
+      "With --simulate the simulated Korvex has one repeater for each ID of the jobs.\n\n"
+      "Exit status: 0 every repeater verified, 1 any mismatch or silence (or the port\n"
+      "failed), 2 bad input.\n";
+  return text.c_str();
+}
+
+int RunProvision(const CliArgs& args) {
+  ProvisionOptions o;
+  if (const std::string error = ParseProvisionOptions(args, o); !error.empty()) return CliError(error);
+  std::vector<ProvisionJob> jobs;
+  if (o.haveId) {
+    if (const std::string error = CheckJob(o.job); !error.empty()) return CliError(error);
+    jobs.push_back(o.job);
+  }
+  if (!o.jobsFile.empty()) {
+    std::string text;
+    if (std::string error = ReadJobsFile(o.jobsFile, text); !error.empty()) return CliError(error);
+    if (std::string error = ParseJobsText(text, jobs); !error.empty())
+      return CliError(o.jobsFile + ": " + error);
+  }
+
+  QCoreApplication app(CliArgc(), CliArgv());
+  const std::unique_ptr<QSocketNotifier> stopper = RouteStopSignals(app);
+  if (!stopper) return CliError("cannot route the stop signals");
+
+  std::unique_ptr<sim::SimulatorRunner> simulator;
+  if (o.port.simulate) {
+    std::vector<std::string> ids;
+    for (const ProvisionJob& j : jobs)
+      if (std::find(ids.begin(), ids.end(), j.id) == ids.end()) ids.push_back(j.id);
+    std::string error;
+    simulator = StartSimulator(o.port, error, ids);
+    if (!simulator) {
+      CliError("cannot start the simulator: " + error);
+      return 1;
+    }
+  }
+
+  StreamLogSink out(stdout, true);
+  LogPortView view(out);
+  TSerialPort comm;
+  SerialCommandPort<TSerialPort> port(comm);
+  comm.SetDirectWrite(true);
+  comm.OnHandlerException = [](const std::exception& e) {
+    std::fprintf(stderr, "velrpt-cli: %s\n", e.what());
+  };
+  const PortSettings settings = o.port.settings;
+  PortConnection connection(
+      comm, [settings] { return settings; }, view);
+  CommandState state;
+  SystemClock clock;
+  StderrPrompts prompts;
+  RepeaterCommands commands(
+      state, CommandEnvironment{out, [](const std::string&) {}, clock,
+                                [&connection] { return connection.EnsurePortOpen(); }, port, prompts});
+  ProvisionEngine engine([&commands](CommandKind kind, const CommandControls& c) { commands.Run(kind, c); },
+                         [&o] {
+                           CommandControls c;
+                           c.bmt = o.bare;
+                           c.version = o.version;
+                           return c;
+                         },
+                         clock);
+  engine.SetSettings(o.settings);
+
+  // The receive path as `send` runs it ("Show only service data"), with the
+  // running job's IDs counted as the selected repeater's.
+  DecodeSessionOptions decode;
+  decode.decode.onlyRepeater = true;
+  DecodeSession session(decode, out);
+  TelegramContext& ctx = session.Handler().Context();
+  ctx.repeaterAnswer = [&](std::string_view frame) {
+    DecodeRepeaterAnswer(frame, out, session.Time());
+    engine.RepeaterFrame(frame);
+  };
+  comm.OnRxChar = [&](TCustomSerialPort* sender, int count) {
+    DecodeOptions options = session.Options();
+    options.answerIds = engine.AnswerIds();
+    session.Handler().ReceiveEvent(
+        count, [sender](char* dest, int max) { return sender->ReadData(dest, max); }, options);
+  };
+
+  if (!connection.EnsurePortOpen()) {
+    comm.Close();
+    return 1;
+  }
+  QObject::connect(&engine, &ProvisionEngine::BatchFinished, &app, &QCoreApplication::quit);
+  engine.Start(jobs);
+  app.exec();
+  engine.Stop();  // Ctrl+C: the running job ends as stopped
+  comm.OnRxChar = nullptr;
+  comm.Close();
+
+  bool allVerified = true;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const JobOutcome& outcome = engine.Outcomes()[i];
+    out.AppendLine(ResultLine(jobs[i].id, outcome));
+    allVerified &= outcome.state == JobState::Verified;
+  }
+  std::fflush(stdout);
+  if (!o.reportFile.empty() && !WriteReport(o.reportFile, ReportCsv(jobs, engine.Outcomes()))) {
+    std::fprintf(stderr, "velrpt-cli: cannot write %s\n", o.reportFile.c_str());
+    return 1;
+  }
+  return allVerified ? 0 : 1;
+}

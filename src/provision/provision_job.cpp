@@ -1,0 +1,275 @@
+#include "provision_job.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+
+#include "command_frame.h"
+
+namespace {
+
+bool IsId(const std::string& id) {
+  return id.size() == 8 && std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return std::string(s);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::vector<std::string> Split(std::string_view line, char sep) {
+  std::vector<std::string> cells;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = line.find(sep, start);
+    cells.push_back(
+        Trim(line.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start)));
+    if (at == std::string_view::npos) break;
+    start = at + 1;
+  }
+  return cells;
+}
+
+std::vector<std::string> Words(std::string_view text) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    const size_t start = i;
+    while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    if (i > start) words.emplace_back(text.substr(start, i - start));
+  }
+  return words;
+}
+
+std::optional<int> Number(const std::string& text, int lo, int hi) {
+  int v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v < lo || v > hi)
+    return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+bool ProvisionJob::WantsSomething() const {
+  return rxStartHour || rxHours || wirelessMode || !flags.empty() || calibration || setClock ||
+         !newId.empty();
+}
+
+bool ParseOnOff(std::string_view text, bool& on) {
+  const std::string t = Lower(std::string(text));
+  if (t == "on") return on = true, true;
+  if (t == "off") return on = false, true;
+  return false;
+}
+
+std::string CheckJob(const ProvisionJob& job) {
+  if (!IsId(job.id)) return "repeater ID must be 8 digits: '" + job.id + "'";
+  if (!job.newId.empty() && !IsId(job.newId)) return "new ID must be 8 digits: '" + job.newId + "'";
+  if (job.newId == job.id) return "new ID " + job.newId + " is the repeater's present ID";
+  if (job.rxStartHour && (*job.rxStartHour < 0 || *job.rxStartHour > 23))
+    return "rx start hour must be 0..23";
+  if (job.rxHours && (*job.rxHours < 1 || *job.rxHours > 6)) return "rx hours must be 1..6";
+  if (job.wirelessMode && !WirelessModeCode(*job.wirelessMode))
+    return "wireless mode must be one of \"Mode T+C\", \"Mode T\", \"Mode S\", \"Mode C\"";
+  if (job.calibration && (*job.calibration < 0 || *job.calibration > 32767))
+    return "clock calibration must be 0..32767";
+  bool low = false, high = false;
+  for (const auto& [n, on] : job.flags) {
+    if (n < 1 || n > 64) return "flag number must be 1..64";
+    (n <= 32 ? low : high) = true;
+  }
+  if (low && high) return "flags 1-32 and 33-64 go in separate jobs of the same repeater";
+  if (!job.WantsSomething()) return "nothing to set for repeater " + job.id;
+  return {};
+}
+
+std::string WantedText(const ProvisionJob& job) {
+  std::vector<std::string> parts;
+  if (job.rxStartHour) parts.push_back("start " + std::to_string(*job.rxStartHour));
+  if (job.rxHours) parts.push_back("hours " + std::to_string(*job.rxHours));
+  if (job.wirelessMode) parts.push_back(*job.wirelessMode);
+  for (const auto& [n, on] : job.flags) parts.push_back("flag " + std::to_string(n) + (on ? " on" : " off"));
+  if (job.calibration)
+    parts.push_back("calibration " + std::to_string(*job.calibration) + (job.calibrationOn ? " on" : " off"));
+  if (job.setClock) parts.push_back("clock");
+  if (!job.newId.empty()) parts.push_back("new ID " + job.newId);
+  std::string out;
+  for (const std::string& p : parts) out += (out.empty() ? "" : ", ") + p;
+  return out;
+}
+
+const char* JobStateText(JobState state) {
+  switch (state) {
+    case JobState::Waiting:
+      return "waiting";
+    case JobState::Running:
+      return "running";
+    case JobState::Verified:
+      return "verified";
+    case JobState::Mismatch:
+      return "mismatch";
+    case JobState::Silent:
+      return "silent";
+    case JobState::Stopped:
+      return "stopped";
+  }
+  return "";
+}
+
+std::string ResultLine(const std::string& id, const JobOutcome& outcome) {
+  switch (outcome.state) {
+    case JobState::Mismatch: {
+      std::string line = id + " mismatch:";
+      bool first = true;
+      for (const Difference& d : outcome.differs) {
+        line += (first ? " " : "; ") + d.field + " wanted " + d.wanted + ", reported " + d.reported;
+        first = false;
+      }
+      return line;
+    }
+    case JobState::Silent:
+      return id + " silent after " + std::to_string(outcome.attempts) + " attempts";
+    default:
+      return id + " " + JobStateText(outcome.state);
+  }
+}
+
+std::string DiffersText(const std::vector<Difference>& differs) {
+  std::string out;
+  for (const Difference& d : differs)
+    out += (out.empty() ? "" : ", ") + d.field + " wanted " + d.wanted + " reported " + d.reported;
+  return out;
+}
+
+std::string IsoText(const LocalTime& t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
+  return buf;
+}
+
+std::string ReportCsv(const std::vector<ProvisionJob>& jobs, const std::vector<JobOutcome>& outcomes) {
+  std::string out = "id;result;attempts;differs;finished\n";
+  for (size_t i = 0; i < jobs.size() && i < outcomes.size(); ++i) {
+    const JobOutcome& o = outcomes[i];
+    if (o.state != JobState::Verified && o.state != JobState::Mismatch && o.state != JobState::Silent)
+      continue;
+    out += jobs[i].id + ";" + JobStateText(o.state) + ";" + std::to_string(o.attempts) + ";" +
+           DiffersText(o.differs) + ";" + (o.finished ? IsoText(*o.finished) : std::string()) + "\n";
+  }
+  return out;
+}
+
+std::string ParseJobsText(std::string_view text, std::vector<ProvisionJob>& jobs) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line(text.substr(start, end - start));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  size_t headerAt = 0;
+  while (headerAt < lines.size() && Trim(lines[headerAt]).empty()) ++headerAt;
+  if (headerAt == lines.size()) return "no header row";
+  const std::string& header = lines[headerAt];
+  const char sep = header.find(';') != std::string::npos    ? ';'
+                   : header.find('\t') != std::string::npos ? '\t'
+                                                            : ',';
+  enum Column { kId, kStart, kHours, kMode, kDateTime, kFlags, kCalibration, kNewId };
+  static const std::pair<const char*, Column> kNames[] = {{"id", kId},
+                                                          {"rx-start-hour", kStart},
+                                                          {"rx-hours", kHours},
+                                                          {"wireless-mode", kMode},
+                                                          {"datetime", kDateTime},
+                                                          {"flags", kFlags},
+                                                          {"clock-calibration", kCalibration},
+                                                          {"new-id", kNewId}};
+  std::vector<Column> columns;
+  bool haveId = false;
+  for (const std::string& name : Split(header, sep)) {
+    const std::string n = Lower(name);
+    const auto it =
+        std::find_if(std::begin(kNames), std::end(kNames), [&](const auto& k) { return n == k.first; });
+    if (it == std::end(kNames))
+      return "line " + std::to_string(headerAt + 1) + ": unknown column '" + name + "'";
+    if (std::find(columns.begin(), columns.end(), it->second) != columns.end())
+      return "line " + std::to_string(headerAt + 1) + ": column '" + name + "' twice";
+    columns.push_back(it->second);
+    haveId |= it->second == kId;
+  }
+  if (!haveId) return "line " + std::to_string(headerAt + 1) + ": no id column";
+
+  std::vector<ProvisionJob> parsed;
+  for (size_t l = headerAt + 1; l < lines.size(); ++l) {
+    if (Trim(lines[l]).empty()) continue;
+    const std::string where = "line " + std::to_string(l + 1) + ": ";
+    const std::vector<std::string> cells = Split(lines[l], sep);
+    if (cells.size() > columns.size()) return where + "more cells than the header has columns";
+    ProvisionJob job;
+    for (size_t c = 0; c < cells.size(); ++c) {
+      const std::string& v = cells[c];
+      if (v.empty()) continue;
+      switch (columns[c]) {
+        case kId:
+          job.id = v;
+          break;
+        case kStart:
+          if (!(job.rxStartHour = Number(v, 0, 23)))
+            return where + "rx-start-hour must be 0..23, not '" + v + "'";
+          break;
+        case kHours:
+          if (!(job.rxHours = Number(v, 1, 6))) return where + "rx-hours must be 1..6, not '" + v + "'";
+          break;
+        case kMode:
+          job.wirelessMode = v;
+          break;
+        case kDateTime: {
+          const std::string y = Lower(v);
+          if (y != "yes" && y != "no") return where + "datetime must be yes or no, not '" + v + "'";
+          job.setClock = y == "yes";
+          break;
+        }
+        case kFlags: {
+          const std::vector<std::string> w = Words(v);
+          if (w.size() % 2 != 0) return where + "flags must be pairs 'N on|off', not '" + v + "'";
+          for (size_t i = 0; i < w.size(); i += 2) {
+            const std::optional<int> n = Number(w[i], 1, 64);
+            bool on = false;
+            if (!n || !ParseOnOff(w[i + 1], on))
+              return where + "flags must be pairs 'N on|off' with N 1..64, not '" + v + "'";
+            job.flags[*n] = on;
+          }
+          break;
+        }
+        case kCalibration: {
+          const std::vector<std::string> w = Words(v);
+          bool on = false;
+          if (w.size() != 2 || !(job.calibration = Number(w[0], 0, 32767)) || !ParseOnOff(w[1], on))
+            return where + "clock-calibration must be 'V on|off' with V 0..32767, not '" + v + "'";
+          job.calibrationOn = on;
+          break;
+        }
+        case kNewId:
+          job.newId = v;
+          break;
+      }
+    }
+    if (const std::string error = CheckJob(job); !error.empty()) return where + error;
+    parsed.push_back(std::move(job));
+  }
+  if (parsed.empty()) return "no jobs below the header row";
+  jobs.insert(jobs.end(), parsed.begin(), parsed.end());
+  return {};
+}
