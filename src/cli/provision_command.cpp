@@ -19,6 +19,7 @@
 #include "cli_port.h"
 #include "command_args.h"
 #include "decode_session.h"
+#include "option_range.h"
 #include "port_connection.h"
 #include "provision_engine.h"
 #include "repeater_answer.h"
@@ -43,16 +44,11 @@ struct ProvisionOptions {
   std::string version = "3";
 };
 
-// A whole number within lo..hi; otherwise an error naming the option and its range.
+// A whole number within lo..hi; otherwise the line naming the option and its range.
 std::string Ranged(const std::string& option, const std::string& text, long lo, long hi, int& out) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi)
-    return option + " must be a whole number from " + std::to_string(lo) + " to " + std::to_string(hi) +
-           ", not '" + text + "'";
-  out = static_cast<int>(v);
-  return {};
+  std::string error;
+  if (const std::optional<long long> v = ParseIntOption(option, text, lo, hi, error)) out = static_cast<int>(*v);
+  return error;
 }
 
 // The whole file, if it is a regular file below the cap.
@@ -124,11 +120,10 @@ std::string ParseProvisionOptions(const CliArgs& args, ProvisionOptions& o) {
         if (std::string e = Ranged(a, v, 1, 100, n); !e.empty()) return e;
         o.settings.attempts = n;
       } else if (a == "--answer-timeout") {
-        char* end = nullptr;
-        const double s = std::strtod(v.c_str(), &end);
-        if (v.empty() || *end != '\0' || !(s >= 0.1 && s <= 3600))
-          return "--answer-timeout must be a number of seconds from 0.1 to 3600, not '" + v + "'";
-        o.settings.answerTimeoutMs = static_cast<int>(std::lround(s * 1000));
+        std::string error;
+        const std::optional<double> s = ParseRealOption(a, v, 0.1, 3600, error);
+        if (!s) return error;
+        o.settings.answerTimeoutMs = static_cast<int>(std::lround(*s * 1000));
       } else if (a == "--jobs") {
         o.jobsFile = v;
       } else if (a == "--report") {

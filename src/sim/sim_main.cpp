@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,15 +45,19 @@ const char kUsage[] =
 
 }  // namespace
 
-// "--repeaters 5" or "--repeaters 11111111,22222222": the IDs beyond the first.
-bool ParseRepeaters(const std::string& text, sim::SimOptions& o, std::string& firstId) {
-  long long n = 0;
+namespace {
+
+// "--repeaters 5" or "--repeaters 11111111,22222222": the IDs beyond the
+// first. An error line on bad input.
+std::string ParseRepeaters(const std::string& text, sim::SimOptions& o, std::string& firstId) {
+  std::string error;
   if (text.find(',') == std::string::npos && text.size() <= 3) {
-    if (!ParseLong(text.c_str(), 1, 100, n)) return false;
+    const std::optional<long long> n = ParseIntOption("--repeaters", text, 1, 100, error);
+    if (!n) return error;
     o.moreRepeaterIds.clear();
     firstId.clear();  // counted from --repeater-id once all options are read
-    o.moreRepeaterIds.resize(static_cast<size_t>(n - 1));
-    return true;
+    o.moreRepeaterIds.resize(static_cast<size_t>(*n - 1));
+    return {};
   }
   std::vector<std::string> ids;
   size_t start = 0;
@@ -62,13 +67,17 @@ bool ParseRepeaters(const std::string& text, sim::SimOptions& o, std::string& fi
     if (comma == std::string::npos) break;
     start = comma + 1;
   }
-  if (ids.size() > 100) return false;
+  const std::string usage = "--repeaters needs a count from 1 to 100 or up to 100 IDs of 8 digits, not '" +
+                            EscapeControls(text) + "'";
+  if (ids.size() > 100) return usage;
   for (const std::string& id : ids)
-    if (id.size() != 8 || id.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (id.size() != 8 || id.find_first_not_of("0123456789") != std::string::npos) return usage;
   firstId = ids.front();
   o.moreRepeaterIds.assign(ids.begin() + 1, ids.end());
-  return true;
+  return {};
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   sim::SimOptions o;
@@ -97,14 +106,17 @@ int main(int argc, char** argv) {
     } else if (a == "--repeater-id") {
       o.repeaterId = value();
     } else if (a == "--repeaters") {
-      ok = ParseRepeaters(value(), o, listedFirst);
-      counted = ok && listedFirst.empty();
+      error = ParseRepeaters(value(), o, listedFirst);
+      counted = error.empty() && listedFirst.empty();
     } else if (a == "--stuck") {
       const std::string text = value();
       const size_t colon = text.find(':');
       sim::StuckSetting s;
-      ok = colon == 8 && sim::ParseStuckSetting(text.substr(colon + 1), s);
-      if (ok) o.stuck.emplace_back(text.substr(0, 8), s);
+      if (colon == 8 && sim::ParseStuckSetting(text.substr(colon + 1), s))
+        o.stuck.emplace_back(text.substr(0, 8), s);
+      else
+        error = "--stuck needs ID:SETTING=VALUE with a value the setting can hold, not '" +
+                EscapeControls(text) + "'";
     } else if (a == "--meters") {
       o.meters = static_cast<int>(whole(0, 200));
     } else if (a == "--interval") {
@@ -179,8 +191,8 @@ int main(int argc, char** argv) {
   std::cout << "PTY " << runner.SlavePath() << std::endl;
   std::string repeaters = runner.RepeaterId();
   for (const std::string& id : o.moreRepeaterIds) repeaters += "," + id;
-  std::cerr << "velrpt-sim: repeater " << repeaters << ", " << o.meters << " meters, seed "
-            << o.seed << std::endl;
+  std::cerr << "velrpt-sim: repeater " << repeaters << ", " << o.meters << " meters, seed " << o.seed
+            << std::endl;
 
   const timespec tick{0, 100'000'000};
   for (;;) {
