@@ -151,9 +151,11 @@ void ProvisionEngine::Attempt() {
   ++outcome.attempts;
   emit JobChanged(static_cast<int>(m_current));
   const std::uint64_t generation = m_generation;
+  const size_t job = m_current;
   SendMissing(Compare());
-  // A send may have ended the batch (Stop from a handler it reached).
-  if (generation != m_generation || !m_running) return;
+  // A send may have ended the job (an answer handed in meanwhile) or the
+  // batch (Stop from a handler it reached): no wait is left to start then.
+  if (generation != m_generation || !m_running || m_current != job) return;
   m_timer.start(m_settings.answerTimeoutMs);
 }
 
