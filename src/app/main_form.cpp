@@ -26,6 +26,7 @@
 #include "log_memo.h"
 #include "meter_id_list.h"
 #include "parameter_group.h"
+#include "provisioning_page.h"
 #include "repeater_answer.h"
 #include "repeater_commands.h"
 #include "serial_command_port.h"
@@ -87,6 +88,7 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
       m_repeaterAnswer(frame);
     else
       DecodeRepeaterAnswer(frame, *Memo_log, *m_times);
+    if (m_provisioning) m_provisioning->RepeaterFrame(frame);
   };
   ctx.setStatus = [this](const std::string& text) { SetStatusPanel(0, QString::fromStdString(text)); };
   ctx.rowWritten = [this](int) { m_chart->MarkStale(); };
@@ -151,6 +153,14 @@ void TForm1::BuildPage() {
   connect(m_meterPanel, &MeterIdList::ExportRequested, this, &TForm1::Exportlist1Click);
   connect(m_meterPanel->Importfromfile1, &QAction::triggered, this, &TForm1::Importfromfile1Click);
   connect(m_tablePanel, &TelegramTablePanel::Changed, this, [this] { DrawSignalChart(kColRssi); });
+
+  ProvisioningEnv provisioning{m_env.prompts, m_env.clock,
+                               [this](CommandKind kind, const CommandControls& c) {
+                                 if (m_commands) m_commands->Run(kind, c);
+                               },
+                               [this] { return CommandSnapshot(); }};
+  m_provisioning = new ProvisioningPage(std::move(provisioning), PageControl1);
+  PageControl1->addTab(m_provisioning, QStringLiteral("Provisioning"));
 }
 
 void TForm1::BuildBottom(QWidget* parent, QVBoxLayout* layout) {

@@ -50,6 +50,7 @@ class CommandStrip;
 class LogMemo;
 class MeterIdList;
 class ParameterGroup;
+class ProvisioningPage;
 class RepeaterCommands;
 class TelegramTablePanel;
 class SurveyPage;
@@ -277,6 +278,7 @@ class TForm1 : public QMainWindow, private PortView {
   std::unique_ptr<ErrorLogs> m_logs;
   CommandStrip* m_strip = nullptr;
   ParameterGroup* m_group = nullptr;
+  ProvisioningPage* m_provisioning = nullptr;  // the "Provisioning" page
   MeterIdList* m_meterPanel = nullptr;
   TelegramTablePanel* m_tablePanel = nullptr;
   SurveyPage* m_surveyPage = nullptr;  // "Meter survey"

@@ -8,6 +8,7 @@
 
 #include "log_memo.h"
 #include "main_form.h"
+#include "provisioning_page.h"
 #include "repeater_commands.h"
 #include "up_down.h"
 
@@ -18,6 +19,7 @@ DecodeOptions TForm1::DecodeSnapshot() const {
   o.repeaterId = Edit_repeaterID->text().toStdString();
   o.newId = Edit_newID->text().toStdString();
   o.noNew = Check_noNew->isChecked();
+  if (m_provisioning) o.answerIds = m_provisioning->AnswerIds();
   return o;
 }
 
