@@ -97,6 +97,8 @@ ProvisionEngine::ProvisionEngine(SendFn send, BaseFn base, const Clock& clock, Q
     : QObject(parent), m_send(std::move(send)), m_base(std::move(base)), m_clock(clock) {
   m_timer.setSingleShot(true);
   connect(&m_timer, &QTimer::timeout, this, &ProvisionEngine::AnswerTimedOut);
+  m_gapTimer.setSingleShot(true);
+  connect(&m_gapTimer, &QTimer::timeout, this, &ProvisionEngine::SendNext);
 }
 
 bool ProvisionEngine::Start(std::vector<ProvisionJob> jobs) {
@@ -118,6 +120,8 @@ void ProvisionEngine::Stop() {
   if (!m_running) return;
   ++m_generation;
   m_timer.stop();
+  m_gapTimer.stop();
+  m_round.clear();
   if (m_current < m_jobs.size() && m_outcomes[m_current].state == JobState::Running) {
     m_outcomes[m_current].state = JobState::Stopped;
     m_outcomes[m_current].finished = m_clock.Now();
@@ -150,24 +154,38 @@ void ProvisionEngine::Attempt() {
   JobOutcome& outcome = m_outcomes[m_current];
   ++outcome.attempts;
   emit JobChanged(static_cast<int>(m_current));
-  const std::uint64_t generation = m_generation;
-  const size_t job = m_current;
-  SendMissing(Compare());
-  // A send may have ended the job (an answer handed in meanwhile) or the
-  // batch (Stop from a handler it reached): no wait is left to start then.
-  if (generation != m_generation || !m_running || m_current != job) return;
-  m_timer.start(m_settings.answerTimeoutMs);
+  m_round = PlanRound(Compare());
+  m_nextStep = 0;
+  SendNext();
 }
 
-void ProvisionEngine::SendMissing(const std::vector<Difference>& missing) {
+void ProvisionEngine::SendNext() {
+  if (!m_running || m_current >= m_jobs.size() || m_nextStep >= m_round.size()) return;
+  const std::uint64_t generation = m_generation;
+  const size_t job = m_current;
+  const Step step = m_round[m_nextStep++];
+  if (step.kind == CommandKind::DateTime) m_live.clockSentMs.push_back(LocalMs(m_clock.Now()));
+  m_send(step.kind, step.controls);
+  // A send may have ended the job (an answer handed in meanwhile) or the
+  // batch (Stop from a handler it reached): nothing is left to do then.
+  if (generation != m_generation || !m_running || m_current != job) return;
+  if (m_nextStep < m_round.size())
+    m_gapTimer.start(m_settings.commandGapMs);
+  else
+    m_timer.start(m_settings.answerTimeoutMs);
+}
+
+std::vector<ProvisionEngine::Step> ProvisionEngine::PlanRound(const std::vector<Difference>& missing) const {
   const ProvisionJob& job = m_jobs[m_current];
   const auto wanted = [&](const std::string& field) {
     for (const Difference& d : missing)
       if (d.field == field) return true;
     return false;
   };
+  std::vector<Step> round;
   CommandControls c = m_base ? m_base() : CommandControls{};
   c.repeaterId = m_live.currentId;
+  const auto add = [&](CommandKind kind) { round.push_back({kind, c}); };
 
   // Flags first: the repeater answers them with a flags answer, the other
   // settings with a status answer that carries the flags 1-32 as well.
@@ -175,36 +193,34 @@ void ProvisionEngine::SendMissing(const std::vector<Difference>& missing) {
     if (!wanted("FLAG " + std::to_string(n))) continue;
     c.flag = std::to_string(n);
     c.flagSet = on;
-    m_send(CommandKind::Flag, c);
+    add(CommandKind::Flag);
   }
   const bool start = job.rxStartHour && wanted(kStartHour);
   const bool hours = job.rxHours && wanted(kRxHours);
   if (start) c.rxStartHour = *job.rxStartHour;
   if (hours) c.rxHours = *job.rxHours;
   if (start && hours)
-    m_send(CommandKind::RxWindow, c);
+    add(CommandKind::RxWindow);
   else if (start)
-    m_send(CommandKind::RxStartHour, c);
+    add(CommandKind::RxStartHour);
   else if (hours)
-    m_send(CommandKind::RxHours, c);
+    add(CommandKind::RxHours);
   if (job.wirelessMode && wanted(kMode)) {
     c.wirelessMode = *job.wirelessMode;
-    m_send(CommandKind::WirelessMode, c);
+    add(CommandKind::WirelessMode);
   }
   if (job.calibration && wanted(kCalibration)) {
     c.calibration = std::to_string(*job.calibration);
     c.calibrationOn = job.calibrationOn;
-    m_send(CommandKind::ClockCalibration, c);
+    add(CommandKind::ClockCalibration);
   }
-  if (job.setClock && wanted(kClock)) {
-    m_live.clockSentMs.push_back(LocalMs(m_clock.Now()));
-    m_send(CommandKind::DateTime, c);
-  }
+  if (job.setClock && wanted(kClock)) add(CommandKind::DateTime);
   // The new ID last: everything before it went to the ID the repeater still has.
   if (!job.newId.empty() && !m_live.newIdHeard) {
     c.newId = job.newId;
-    m_send(CommandKind::NewId, c);
+    add(CommandKind::NewId);
   }
+  return round;
 }
 
 std::vector<Difference> ProvisionEngine::Compare() const {
@@ -312,6 +328,8 @@ void ProvisionEngine::AnswerTimedOut() {
 
 void ProvisionEngine::Finish(JobState state) {
   m_timer.stop();
+  m_gapTimer.stop();
+  m_round.clear();
   JobOutcome& outcome = m_outcomes[m_current];
   outcome.state = state;
   if (state == JobState::Verified || state == JobState::Silent) outcome.differs.clear();

@@ -24,6 +24,10 @@ struct ProvisionSettings {
   int attempts = 3;               // sending rounds per job
   int answerTimeoutMs = 10'000;   // wait for the answers after each round
   int clockToleranceSeconds = 5;  // the repeater's clock against the PC's
+  // Between two commands of a round. Each command opens with the buttons'
+  // purge of both directions, which would throw away a frame still on its
+  // way out (and a half-received answer): a round never sends in one burst.
+  int commandGapMs = 250;
 };
 
 class ProvisionEngine : public QObject {
@@ -81,7 +85,13 @@ class ProvisionEngine : public QObject {
 
   void NextJob();
   void Attempt();
-  void SendMissing(const std::vector<Difference>& missing);
+  // The commands of one round, in their fixed order.
+  struct Step {
+    CommandKind kind;
+    CommandControls controls;
+  };
+  std::vector<Step> PlanRound(const std::vector<Difference>& missing) const;
+  void SendNext();
   std::vector<Difference> Compare() const;
   void AnswerTimedOut();
   void Finish(JobState state);
@@ -90,7 +100,10 @@ class ProvisionEngine : public QObject {
   BaseFn m_base;
   const Clock& m_clock;
   ProvisionSettings m_settings;
-  QTimer m_timer;
+  QTimer m_timer;     // the answer wait of a round
+  QTimer m_gapTimer;  // the pause before the round's next command
+  std::vector<Step> m_round;
+  size_t m_nextStep = 0;
   std::vector<ProvisionJob> m_jobs;
   std::vector<JobOutcome> m_outcomes;
   size_t m_current = 0;

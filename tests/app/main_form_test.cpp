@@ -107,9 +107,10 @@ TEST(MainForm, ControlsCarryTheirNamesAndCaptions) {
   EXPECT_TRUE(Find<QLineEdit>(form, "Edit_rxstarttime")->isReadOnly());
 
   auto* tabs = Find<QTabWidget>(form, "PageControl1");
-  ASSERT_GE(tabs->count(), 2);  // the survey page beside the repeater page
+  ASSERT_EQ(tabs->count(), 3);  // the survey and provisioning pages beside the repeater page
   EXPECT_EQ(tabs->tabText(0), "   Repeater configuration   ");
   EXPECT_EQ(tabs->tabText(1), "Meter survey");
+  EXPECT_EQ(tabs->tabText(2), "Provisioning");
 
   auto* combo = Find<QComboBox>(form, "Combo_wirelessMode");
   ASSERT_EQ(combo->count(), 4);

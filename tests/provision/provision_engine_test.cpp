@@ -64,6 +64,7 @@ struct Bench {
         [] { return CommandControls{}; }, clock);
     ProvisionSettings settings;
     settings.answerTimeoutMs = 200;
+    settings.commandGapMs = 1;  // no port here to purge
     engine->SetSettings(settings);
   }
 
@@ -264,6 +265,7 @@ TEST(ProvisionEngine, ClockIsComparedWithTheMinuteSentAndTheTolerance) {
     ProvisionSettings settings;
     settings.attempts = 1;
     settings.answerTimeoutMs = 200;
+    settings.commandGapMs = 1;
     b.engine->SetSettings(settings);
     b.hears = [&b, c](size_t, const Bytes& f) {
       const auto sent = sim::DecodeTypeF(std::string_view(f).substr(19, 4));
