@@ -69,7 +69,7 @@ TEST(ProvisionCli, AnAbsentRepeaterEndsSilentAndAStuckOneAsMismatch) {
     const std::string report = dir.filePath("report.csv").toStdString();
     const ProgramResult r =
         RunProgram(kCli, {"provision", "--port", QString::fromStdString(simulator.SlavePath()), "--id",
-                          "12345679", "--rx-hours", "4", "--wireless-mode", "Mode C", "--attempts", "2",
+                          "99999999", "--rx-hours", "4", "--wireless-mode", "Mode C", "--attempts", "2",
                           "--answer-timeout", "0.3", "--report", QString::fromStdString(report)});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     const std::vector<std::string> lines = Lines(r.out);
