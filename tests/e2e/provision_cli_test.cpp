@@ -58,6 +58,62 @@ std::vector<std::string> Fields(const std::string& row) {
   return f;
 }
 
+TEST(ProvisionCli, HalfTheCommandsMissedStillVerifiesAFiveRepeaterBatch) {
+  sim::SimOptions o = FiveRepeaters();
+  o.miss = 0.5;
+  sim::SimulatorRunner simulator(o);
+  std::string error;
+  ASSERT_TRUE(simulator.Start(&error)) << error;
+  QTemporaryDir dir;
+  const std::string jobs = dir.filePath("jobs.csv").toStdString();
+  const std::string report = dir.filePath("report.csv").toStdString();
+  std::string text = "id;rx-start-hour;rx-hours;wireless-mode;flags\n";
+  for (size_t i = 0; i < kFive.size(); ++i)
+    text += kFive[i] + ";" + std::to_string(20 + i % 3) + ";" + std::to_string(1 + i) + ";Mode S;3 on\n";
+  ASSERT_TRUE(ReplaceFile(jobs, text, error)) << error;
+
+  // A short answer wait: an answer that comes late only costs a round.
+  const ProgramResult r = RunProgram(kCli,
+                                     {"provision", "--port", QString::fromStdString(simulator.SlavePath()),
+                                      "--jobs", QString::fromStdString(jobs), "--attempts", "12",
+                                      "--answer-timeout", "1", "--report", QString::fromStdString(report)},
+                                     {}, 240'000);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const std::vector<std::string> lines = Lines(r.out);
+  for (const std::string& id : kFive) {
+    EXPECT_TRUE(Has(lines, id + " verified")) << r.out;
+    // The answers in the log, as the receive path decodes them.
+    EXPECT_TRUE(HasPrefix(lines, "Repeater " + id + ", VLM: 68 ")) << id;
+  }
+  // The result lines come after every log line.
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(lines[lines.size() - 5], kFive[0] + " verified");
+  EXPECT_GT(simulator.Stats().commandsMissed, 0u);
+
+  const std::vector<std::string> rows = ReportRows(report);
+  ASSERT_EQ(rows.size(), 6u) << Read(report);
+  EXPECT_EQ(rows[0], "id;result;attempts;differs;finished");
+  int resent = 0;
+  for (size_t i = 0; i < kFive.size(); ++i) {
+    const std::vector<std::string> f = Fields(rows[i + 1]);
+    ASSERT_EQ(f.size(), 5u) << rows[i + 1];
+    EXPECT_EQ(f[0], kFive[i]);
+    EXPECT_EQ(f[1], "verified");
+    resent += std::stoi(f[2]) > 1;
+    EXPECT_EQ(f[3], "");
+    EXPECT_EQ(f[4].size(), 19u) << f[4];  // 2026-12-08T21:30:05
+    EXPECT_EQ(f[4][10], 'T');
+  }
+  EXPECT_GT(resent, 0);  // the misses were made up for by further rounds
+  const std::vector<sim::RepeaterState> states = simulator.Repeaters();
+  for (size_t i = 0; i < kFive.size(); ++i) {
+    EXPECT_EQ(states[i].rxStartHour, 20 + i % 3);
+    EXPECT_EQ(states[i].rxHours, 1 + i);
+    EXPECT_EQ(states[i].wirelessMode, 3);
+    EXPECT_TRUE(states[i].flags[2]);
+  }
+}
+
 TEST(ProvisionCli, AnAbsentRepeaterEndsSilentAndAStuckOneAsMismatch) {
   {
     // No repeater of that ID within reach: nothing ever answers.

@@ -32,6 +32,8 @@ class CapturePort : public CommandPort {
   bool WriteByte(std::uint8_t) override { return true; }
   int ReadData(char*, int) override { return 0; }
   void PurgeAll() override {}
+  void Drain() override {}
+  bool WaitForInput(int) override { return false; }
   std::vector<Bytes> frames;
 };
 
