@@ -31,8 +31,8 @@ TEST(ProvisioningPage, RunsAnImportedBatchThroughTheWindow) {
   FormFixture f;
   f.portName = simulator.SlavePath();
   TForm1& form = f.Make();
-  ASSERT_EQ(form.PageControl1->count(), 2);
-  EXPECT_EQ(form.PageControl1->tabText(1), QStringLiteral("Provisioning"));
+  ASSERT_EQ(form.PageControl1->count(), 3);
+  EXPECT_EQ(form.PageControl1->tabText(2), QStringLiteral("Provisioning"));
   auto* page = Find<ProvisioningPage>(form, "TabSheet_provisioning");
   ASSERT_NE(page, nullptr);
   auto* grid = Find<QTableWidget>(form, "Grid_jobs");
