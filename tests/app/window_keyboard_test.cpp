@@ -162,7 +162,7 @@ TEST(WindowKeyboard, MenusHaveMnemonicsAndF10OpensTheFirst) {
   QTest::keyClick(&form, Qt::Key_H, Qt::AltModifier);
   EXPECT_TRUE(QTest::qWaitFor([&] { return form.Help1->isVisible(); }, 5000)) << "Alt+H";
   form.Help1->close();
-  QTest::qWaitFor([&] { return !form.Help1->isVisible(); }, 5000);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !form.Help1->isVisible(); }, 5000));
   ASSERT_TRUE(ShowActive(form));
   form.Edit_repeaterID->setFocus();
   QTest::keyClick(form.Edit_repeaterID, Qt::Key_F10);
@@ -181,7 +181,8 @@ TEST(WindowKeyboard, MessageBoxesOpenAboveTheStayOnTopWindows) {
     Qt::WindowFlags flags;
     bool seen = false;
     QTimer::singleShot(0, [&] {
-      QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 10000);
+      // No box in time leaves `seen` false, which the caller reports.
+      (void)QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }, 10000);
       if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         flags = box->windowFlags();
         seen = true;

@@ -114,31 +114,41 @@ TEST(ProvisionCli, HalfTheCommandsMissedStillVerifiesAFiveRepeaterBatch) {
   }
 }
 
-TEST(ProvisionCli, AnAbsentRepeaterEndsSilentAndAStuckOneAsMismatch) {
-  {
-    // No repeater of that ID within reach: nothing ever answers.
+TEST(ProvisionCli, DeafOrAbsentRepeatersEndSilentAndAStuckOneAsMismatch) {
+  // A deaf repeater hears no command; an absent one is not within reach at all.
+  const struct {
+    bool deaf;
+    const char* id;
+  } silent[] = {{true, "12345679"}, {false, "99999999"}};
+  for (const auto& c : silent) {
+    SCOPED_TRACE(c.id);
     sim::SimOptions o = FiveRepeaters();
+    o.deaf = c.deaf;
     sim::SimulatorRunner simulator(o);
     std::string error;
     ASSERT_TRUE(simulator.Start(&error)) << error;
     QTemporaryDir dir;
     const std::string report = dir.filePath("report.csv").toStdString();
     const ProgramResult r =
-        RunProgram(kCli, {"provision", "--port", QString::fromStdString(simulator.SlavePath()), "--id",
-                          "99999999", "--rx-hours", "4", "--wireless-mode", "Mode C", "--attempts", "2",
-                          "--answer-timeout", "0.3", "--report", QString::fromStdString(report)});
+        RunProgram(kCli, {"provision", "--port", QString::fromStdString(simulator.SlavePath()), "--id", c.id,
+                          "--rx-hours", "4", "--wireless-mode", "Mode C", "--attempts", "2", "--answer-timeout",
+                          "0.3", "--report", QString::fromStdString(report)});
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     const std::vector<std::string> lines = Lines(r.out);
-    EXPECT_EQ(lines.back(), "99999999 silent after 2 attempts");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), std::string(c.id) + " silent after 2 attempts");
     // Both rounds sent both frames, nothing came back.
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.rfind("68 ", 0) == 0; }),
               4)
         << r.out;
     EXPECT_FALSE(HasPrefix(lines, "Repeater "));
+    if (c.deaf) {
+      EXPECT_EQ(simulator.Stats().commandsMissed, 4u);
+    }
     const std::vector<std::string> rows = ReportRows(report);
     ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[1].substr(0, rows[1].rfind(';')), "99999999;silent;2;");
+    EXPECT_EQ(rows[1].substr(0, rows[1].rfind(';')), std::string(c.id) + ";silent;2;");
   }
   {
     sim::SimOptions o = FiveRepeaters();
