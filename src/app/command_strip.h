@@ -9,20 +9,24 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class CommandStrip : public QWidget {
+// The strip's controls, under the names the window has always given them
+// (TForm1 shows them under the same names).
+struct CommandStripControls {
+  QLabel* Label2 = nullptr;
+  QLineEdit* Edit_repeaterID = nullptr;
+  QPushButton* BitBtn2 = nullptr;
+  QCheckBox* Check_bmt = nullptr;
+  QLabel* Label10 = nullptr;
+  QLineEdit* Edit_newID = nullptr;
+  QPushButton* BitBtn9 = nullptr;
+  QPushButton* Button1 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLineEdit* Edit_send_command = nullptr;
+};
+
+class CommandStrip : public QWidget, public CommandStripControls {
   Q_OBJECT
 
  public:
   explicit CommandStrip(QWidget* parent = nullptr);
-
-  QLabel* Label2;
-  QLineEdit* Edit_repeaterID;
-  QPushButton* BitBtn2;
-  QCheckBox* Check_bmt;
-  QLabel* Label10;
-  QLineEdit* Edit_newID;
-  QPushButton* BitBtn9;
-  QPushButton* Button1;
-  QLabel* Label3;
-  QLineEdit* Edit_send_command;
 };

@@ -31,8 +31,8 @@
 #include "repeater_commands.h"
 #include "serial_command_port.h"
 #include "settings_window.h"
-#include "telegram_decoder.h"
 #include "survey_page.h"
+#include "telegram_decoder.h"
 #include "telegram_table_panel.h"
 #include "up_down.h"
 
@@ -146,8 +146,8 @@ void TForm1::BuildPage() {
   m_tablePanel = new TelegramTablePanel(std::move(files), TabSheet1);
   row->addWidget(m_tablePanel, 1);
 
-  m_surveyPage = new SurveyPage(TableFileEnv{m_env.prompts, m_logs.get(), [this] { return m_separator(); }, {}},
-                                PageControl1);
+  m_surveyPage = new SurveyPage(
+      TableFileEnv{m_env.prompts, m_logs.get(), [this] { return m_separator(); }, {}}, PageControl1);
   PageControl1->addTab(m_surveyPage, QStringLiteral("Meter survey"));
 
   connect(m_meterPanel, &MeterIdList::ExportRequested, this, &TForm1::Exportlist1Click);
@@ -201,65 +201,11 @@ void TForm1::RestoreSplitters() {
 }
 
 void TForm1::AdoptControls() {
-  const CommandStrip& s = *m_strip;
-  Label2 = s.Label2;
-  Edit_repeaterID = s.Edit_repeaterID;
-  BitBtn2 = s.BitBtn2;
-  Check_bmt = s.Check_bmt;
-  Label10 = s.Label10;
-  Edit_newID = s.Edit_newID;
-  BitBtn9 = s.BitBtn9;
-  Button1 = s.Button1;
-  Label3 = s.Label3;
-  Edit_send_command = s.Edit_send_command;
-
-  const ParameterGroup& g = *m_group;
+  static_cast<CommandStripControls&>(*this) = *m_strip;
   GroupBox1 = m_group;
-  Label_datetime = g.Label_datetime;
-  BitBtn1 = g.BitBtn1;
-  Label5 = g.Label5;
-  Check_onClock = g.Check_onClock;
-  Edit1 = g.Edit1;
-  Button5 = g.Button5;
-  Label1 = g.Label1;
-  Edit_rxtime = g.Edit_rxtime;
-  UD_rxtime = g.UD_rxtime;
-  Button2 = g.Button2;
-  Label9 = g.Label9;
-  Edit_rxstarttime = g.Edit_rxstarttime;
-  UD_rxstarttime = g.UD_rxstarttime;
-  BitBtn5 = g.BitBtn5;
-  Button3 = g.Button3;
-  Label4 = g.Label4;
-  Combo_wirelessMode = g.Combo_wirelessMode;
-  Button4 = g.Button4;
-  CheckBox2 = g.CheckBox2;
-  Edit_flag = g.Edit_flag;
-  BitBtn8 = g.BitBtn8;
-  Label11 = g.Label11;
-  Label6 = g.Label6;
-  Label12 = g.Label12;
-
-  const MeterIdList& m = *m_meterPanel;
-  Label7 = m.Label7;
-  Check_onlyRepeater = m.Check_onlyRepeater;
-  StringGrid1 = m.StringGrid1;
-  PopupGrid = m.PopupGrid;
-  DeleteID1 = m.DeleteID1;
-  Exportlist1 = m.Exportlist1;
-  Importfromfile1 = m.Importfromfile1;
-  SendthisID1 = m.SendthisID1;
-  Sendallandclear1 = m.Sendallandclear1;
-  Deleteallandclear1 = m.Deleteallandclear1;
-  Cleartable1 = m.Cleartable1;
-
-  const TelegramTablePanel& t = *m_tablePanel;
-  Label8 = t.Label8;
-  Check_noNew = t.Check_noNew;
-  Grid_values = t.Grid_values;
-  BitBtn7 = t.BitBtn7;
-  BitBtn6 = t.BitBtn6;
-
+  static_cast<ParameterGroupControls&>(*this) = *m_group;
+  static_cast<MeterIdListControls&>(*this) = *m_meterPanel;
+  static_cast<TelegramTableControls&>(*this) = *m_tablePanel;
   Chart_db = m_chart;
   Series1 = m_chart->Series();
   StatusBar1 = m_statusBar;

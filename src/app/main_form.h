@@ -18,9 +18,12 @@
 
 #include "command_frame.h"
 #include "command_port.h"
+#include "command_strip.h"
 #include "error_log.h"
 #include "local_formats.h"
 #include "main_ini.h"
+#include "meter_id_list.h"
+#include "parameter_group.h"
 #include "port_connection.h"
 #include "prompts.h"
 #include "receive_handler.h"
@@ -29,6 +32,7 @@
 #include "signal_chart_view.h"
 #include "status_bar_clock.h"
 #include "string_grid.h"
+#include "telegram_table_panel.h"
 
 class QAction;
 class QCheckBox;
@@ -46,13 +50,9 @@ class QTimer;
 class QWidget;
 class QChartView;
 class QBarSeries;
-class CommandStrip;
 class LogMemo;
-class MeterIdList;
-class ParameterGroup;
 class ProvisioningPage;
 class RepeaterCommands;
-class TelegramTablePanel;
 class SurveyPage;
 class TForm4;
 class TSettings;
@@ -78,7 +78,15 @@ QString UserManualPath(const QString& programDir);
 // bar and frame), never below `minimum`.
 QSize StartSize(QSize size, QSize minimum, QSize available);
 
-class TForm1 : public QMainWindow, private PortView {
+// The panels' controls are members of the window too (the *Controls bases),
+// under the same names; the window itself adds the page, the log, the chart,
+// the status bar, the port and the menus.
+class TForm1 : public QMainWindow,
+               public CommandStripControls,
+               public ParameterGroupControls,
+               public MeterIdListControls,
+               public TelegramTableControls,
+               private PortView {
   Q_OBJECT
 
  public:
@@ -168,63 +176,9 @@ class TForm1 : public QMainWindow, private PortView {
   void Button5Click();
 
   // --- controls, named as the operators' documents name them -----------
-  QLabel* Label2;
-  QLineEdit* Edit_repeaterID;
-  QPushButton* BitBtn2;
-  QCheckBox* Check_bmt;
-  QLabel* Label10;
-  QLineEdit* Edit_newID;
-  QPushButton* BitBtn9;
-  QPushButton* Button1;
-  QLabel* Label3;
-  QLineEdit* Edit_send_command;
-
   QTabWidget* PageControl1;
   QWidget* TabSheet1;
   QGroupBox* GroupBox1;
-  QLabel* Label_datetime;
-  QPushButton* BitBtn1;
-  QLabel* Label5;
-  QCheckBox* Check_onClock;
-  QLineEdit* Edit1;
-  QPushButton* Button5;
-  QLabel* Label1;
-  QLineEdit* Edit_rxtime;
-  UpDown* UD_rxtime;
-  QPushButton* Button2;
-  QLabel* Label9;
-  QLineEdit* Edit_rxstarttime;
-  UpDown* UD_rxstarttime;
-  QPushButton* BitBtn5;
-  QPushButton* Button3;
-  QLabel* Label4;
-  QComboBox* Combo_wirelessMode;
-  QPushButton* Button4;
-  QCheckBox* CheckBox2;
-  QLineEdit* Edit_flag;
-  QPushButton* BitBtn8;
-  QLabel* Label11;
-  QLabel* Label6;
-  QLabel* Label12;
-
-  QLabel* Label7;
-  QCheckBox* Check_onlyRepeater;
-  QTableView* StringGrid1;
-  QMenu* PopupGrid;
-  QAction* DeleteID1;
-  QAction* Exportlist1;
-  QAction* Importfromfile1;
-  QAction* SendthisID1;
-  QAction* Sendallandclear1;
-  QAction* Deleteallandclear1;
-  QAction* Cleartable1;
-
-  QLabel* Label8;
-  QCheckBox* Check_noNew;
-  QTableView* Grid_values;
-  QPushButton* BitBtn7;
-  QPushButton* BitBtn6;
-
   // Between the tab (with the telegram table) and the log, and between the
   // log and the chart; their positions are kept in the ini file.
   QSplitter* Splitter_tableLog;

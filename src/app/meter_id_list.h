@@ -13,7 +13,23 @@ class QMenu;
 class QTableView;
 class StringGridModel;
 
-class MeterIdList : public QWidget {
+// The list's controls, under the names the window has always given them
+// (TForm1 shows them under the same names).
+struct MeterIdListControls {
+  QLabel* Label7 = nullptr;
+  QCheckBox* Check_onlyRepeater = nullptr;
+  QTableView* StringGrid1 = nullptr;
+  QMenu* PopupGrid = nullptr;
+  QAction* DeleteID1 = nullptr;
+  QAction* Exportlist1 = nullptr;
+  QAction* Importfromfile1 = nullptr;
+  QAction* SendthisID1 = nullptr;
+  QAction* Sendallandclear1 = nullptr;
+  QAction* Deleteallandclear1 = nullptr;
+  QAction* Cleartable1 = nullptr;
+};
+
+class MeterIdList : public QWidget, public MeterIdListControls {
   Q_OBJECT
 
  public:
@@ -25,18 +41,6 @@ class MeterIdList : public QWidget {
   bool KeyDown(int key, Qt::KeyboardModifiers shift);
   // "Clear table": the list only.
   void Clear();
-
-  QLabel* Label7;
-  QCheckBox* Check_onlyRepeater;
-  QTableView* StringGrid1;
-  QMenu* PopupGrid;
-  QAction* DeleteID1;
-  QAction* Exportlist1;
-  QAction* Importfromfile1;
-  QAction* SendthisID1;
-  QAction* Sendallandclear1;
-  QAction* Deleteallandclear1;
-  QAction* Cleartable1;
 
  signals:
   // Ctrl+E or "Export list": the window knows the file name to propose.

@@ -11,34 +11,38 @@ class QLineEdit;
 class QPushButton;
 class UpDown;
 
-class ParameterGroup : public QGroupBox {
+// The group's controls, under the names the window has always given them
+// (TForm1 shows them under the same names).
+struct ParameterGroupControls {
+  QLabel* Label_datetime = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  QLabel* Label5 = nullptr;
+  QCheckBox* Check_onClock = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QPushButton* Button5 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLineEdit* Edit_rxtime = nullptr;
+  UpDown* UD_rxtime = nullptr;
+  QPushButton* Button2 = nullptr;
+  QLabel* Label9 = nullptr;
+  QLineEdit* Edit_rxstarttime = nullptr;
+  UpDown* UD_rxstarttime = nullptr;
+  QPushButton* BitBtn5 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QComboBox* Combo_wirelessMode = nullptr;
+  QPushButton* Button4 = nullptr;
+  QCheckBox* CheckBox2 = nullptr;
+  QLineEdit* Edit_flag = nullptr;
+  QPushButton* BitBtn8 = nullptr;
+  QLabel* Label11 = nullptr;
+  QLabel* Label6 = nullptr;
+  QLabel* Label12 = nullptr;
+};
+
+class ParameterGroup : public QGroupBox, public ParameterGroupControls {
   Q_OBJECT
 
  public:
   explicit ParameterGroup(QWidget* parent = nullptr);
-
-  QLabel* Label_datetime;
-  QPushButton* BitBtn1;
-  QLabel* Label5;
-  QCheckBox* Check_onClock;
-  QLineEdit* Edit1;
-  QPushButton* Button5;
-  QLabel* Label1;
-  QLineEdit* Edit_rxtime;
-  UpDown* UD_rxtime;
-  QPushButton* Button2;
-  QLabel* Label9;
-  QLineEdit* Edit_rxstarttime;
-  UpDown* UD_rxstarttime;
-  QPushButton* BitBtn5;
-  QPushButton* Button3;
-  QLabel* Label4;
-  QComboBox* Combo_wirelessMode;
-  QPushButton* Button4;
-  QCheckBox* CheckBox2;
-  QLineEdit* Edit_flag;
-  QPushButton* BitBtn8;
-  QLabel* Label11;
-  QLabel* Label6;
-  QLabel* Label12;
 };

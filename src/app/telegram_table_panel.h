@@ -27,7 +27,17 @@ struct TableFileEnv {
   std::function<void(std::string_view line)> log;  // the log window
 };
 
-class TelegramTablePanel : public QWidget {
+// The panel's controls, under the names the window has always given them
+// (TForm1 shows them under the same names).
+struct TelegramTableControls {
+  QLabel* Label8 = nullptr;
+  QCheckBox* Check_noNew = nullptr;
+  QTableView* Grid_values = nullptr;
+  QPushButton* BitBtn7 = nullptr;
+  QPushButton* BitBtn6 = nullptr;
+};
+
+class TelegramTablePanel : public QWidget, public TelegramTableControls {
   Q_OBJECT
 
  public:
@@ -45,12 +55,6 @@ class TelegramTablePanel : public QWidget {
   void Clear();       // "Clear"
   void Export();      // "Export to csv"
   void ImportFile();  // "Import from file" of the meter ID list's menu
-
-  QLabel* Label8;
-  QCheckBox* Check_noNew;
-  QTableView* Grid_values;
-  QPushButton* BitBtn7;
-  QPushButton* BitBtn6;
 
  signals:
   // Rows went away or came from a file: the chart follows the table.
