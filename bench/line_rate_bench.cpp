@@ -383,9 +383,10 @@ int main(int argc, char** argv) {
   }
   const auto warm = Steady::now();
   if (!RunUntil([&] { return TableRows(form) >= args.meters; }, 120)) {
-    std::fprintf(stderr, "line_rate_bench: the table holds %d of %d meters after %.0f s\n", TableRows(form),
-                 args.meters, SecondsSince(warm));
-    return 1;
+    // A window that cannot take the site in two minutes is measured as it
+    // stands, not left unmeasured; the figures below say how it copes.
+    std::printf("warm-up: NOT COMPLETE, the table holds %d of %d meters after %.0f s; measuring anyway\n",
+                TableRows(form), args.meters, SecondsSince(warm));
   }
   std::printf("warm-up: %d meters in the table after %.1f s, %d lines in the log, RSS %.1f MB\n",
               TableRows(form), SecondsSince(warm), log.LineCount(), RssBytes() / 1e6);
