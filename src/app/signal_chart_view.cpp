@@ -19,13 +19,22 @@
 
 namespace {
 const QColor kBarRed(255, 0, 0);
-// The receive path redraws the chart at most this often.
+// The receive path redraws the chart at most this often ...
 constexpr qint64 kChartIntervalMs = 100;
+// ... and, where a draw takes long (thousands of bars), leaves the GUI
+// thread this many times the draw's time for everything else ...
+constexpr qint64 kChartShareInverse = 10;
+// ... but follows the table at least this often.
+constexpr qint64 kChartMaxIntervalMs = 2000;
 // Up to this many changed bars are replaced one by one, more refill the set.
 constexpr size_t kFewBars = 4;
 // Below this height the IDs would leave no room for the bars: none are written.
 constexpr int kLabelsMinHeight = 180;
 }  // namespace
+
+qint64 ChartDrawIntervalMs(qint64 lastDrawMs) {
+  return std::clamp(lastDrawMs * kChartShareInverse, kChartIntervalMs, kChartMaxIntervalMs);
+}
 
 QStringList ChartCategories(const QStringList& labels) {
   QStringList out;
@@ -143,16 +152,21 @@ void SignalChartView::FitLabels() {
 
 void SignalChartView::ReceiveEventDone() {
   if (!m_stale || m_timer->isActive()) return;
-  const qint64 since = m_drawn.isValid() ? m_drawn.elapsed() : kChartIntervalMs;
-  if (since >= kChartIntervalMs)
+  const qint64 interval = ChartDrawIntervalMs(m_drawMs);
+  const qint64 since = m_drawn.isValid() ? m_drawn.elapsed() : interval;
+  if (since >= interval)
     Draw(kColRssi);
   else
-    m_timer->start(static_cast<int>(kChartIntervalMs - since));
+    m_timer->start(static_cast<int>(interval - since));
 }
 
 void SignalChartView::Draw(int column) {
   m_stale = false;
   m_drawn.start();
+  struct Took {
+    SignalChartView& view;
+    ~Took() { view.m_drawMs = view.m_drawn.elapsed(); }
+  } took{*this};
   try {
     const std::vector<ChartBar> bars = SignalChartBars(m_table, column);
     QList<qreal> values;
@@ -177,6 +191,28 @@ void SignalChartView::Draw(int column) {
         for (qsizetype i : changed) m_barSet->replace(i, values[i]);
         return;
       }
+    }
+    // Meters new to the table come at its end, the usual change while a
+    // site fills it: the axis takes just the new categories. Setting all of
+    // them again compares each with every other one, which took most of a
+    // second per draw with thousands of meters.
+    const qsizetype known = m_labels.size();
+    if (known > 0 && categories.size() > known && m_barSet->count() == known &&
+        std::equal(m_labels.cbegin(), m_labels.cend(), categories.cbegin())) {
+      std::vector<qsizetype> changed;
+      for (qsizetype i = 0; i < known && changed.size() <= kFewBars; ++i)
+        if (m_barSet->at(i) != values[i]) changed.push_back(i);
+      m_axisX->append(categories.mid(known));
+      if (changed.size() <= kFewBars) {
+        for (qsizetype i : changed) m_barSet->replace(i, values[i]);
+        m_barSet->append(values.mid(known));
+      } else {
+        m_barSet->remove(0, m_barSet->count());
+        m_barSet->append(values);
+      }
+      m_labels = std::move(categories);
+      FitLabels();
+      return;
     }
     m_barSet->remove(0, m_barSet->count());
     const bool relabel = categories != m_labels;

@@ -60,8 +60,14 @@ class SignalChartView : public QChartView {
   QStringList m_labels;   // the bottom axis' categories as last set
   bool m_stale = false;   // rows written since the chart was last drawn
   QElapsedTimer m_drawn;  // since the chart was last drawn
+  qint64 m_drawMs = 0;    // how long the last draw took
   QTimer* m_timer = nullptr;
 };
+
+// The least time between two draws of the receive path after a draw that
+// took `lastDrawMs`: 100 ms, longer where drawing takes more than a tenth
+// of it (thousands of bars), at most 2 s.
+qint64 ChartDrawIntervalMs(qint64 lastDrawMs);
 
 // Category labels for the chart's bottom axis: the axis drops empty and
 // repeated names, so those are made distinct with invisible characters.

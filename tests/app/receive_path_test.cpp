@@ -218,6 +218,14 @@ TEST(ReceivePath, AnErrorInTheAnswerDecoderIsLoggedAndReceptionGoesOn) {
   EXPECT_EQ(form.Table().Cell(1, 1), "12345678");
 }
 
+// The chart keeps to a tenth of the GUI thread when a draw takes long,
+// and still follows the table every 2 s.
+TEST(SignalChart, DrawsLessOftenWhenDrawingTakesLong) {
+  const std::pair<qint64, qint64> cases[] = {{0, 100},  {10, 100},   {25, 250},
+                                             {90, 900}, {200, 2000}, {5000, 2000}};
+  for (const auto& [took, interval] : cases) EXPECT_EQ(ChartDrawIntervalMs(took), interval) << took;
+}
+
 TEST(SignalChart, CategoriesStayDistinctForTheAxis) {
   EXPECT_EQ(ChartCategories({"0", "12345678", "87654321"}), (QStringList{"0", "12345678", "87654321"}));
   const QStringList odd = ChartCategories({"0", "", "11", "11", ""});
@@ -265,6 +273,17 @@ TEST(SignalChart, ImportedRowsWithoutIdsOrNumbersStillGetTheirBars) {
   form.DrawSignalChart(6);
   EXPECT_EQ(set->count(), 3);
   EXPECT_EQ(axisX->count(), 3);
+
+  // Rows added at the end with an empty and a repeated ID: only the new
+  // categories go to the axis, still distinct.
+  table.SetRowCount(table.RowCount() + 2);
+  table.SetCell(1, table.RowCount() - 2, "");
+  table.SetCell(6, table.RowCount() - 2, "61");
+  table.SetCell(1, table.RowCount() - 1, "22222222");
+  table.SetCell(6, table.RowCount() - 1, "62");
+  form.DrawSignalChart(6);
+  EXPECT_EQ(axisX->count(), 5);
+  EXPECT_TRUE(ChartShowsTable(form));
 }
 
 // A burst of receive events draws the chart at once for the first and then
@@ -292,6 +311,8 @@ TEST(SignalChart, FollowsTheTableAfterEveryKindOfBurst) {
       {"every value changed", 0, 59, 0x51, 61},
       {"one value changed", 7, 7, 0x99, 61},
       {"a few values changed", 3, 5, 0x61, 61},
+      {"a new meter and a few values changed", 58, 60, 0x71, 62},
+      {"new meters and every value changed", 0, 69, 0x41, 71},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
