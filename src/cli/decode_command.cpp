@@ -1,6 +1,9 @@
 // velrpt-cli decode: a recorded serial byte stream through exactly the
 // receive path of the window. Each read() of the input is one receive event.
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
 
 #include "capture_input.h"
@@ -44,6 +47,12 @@ int RunDecode(const CliArgs& args) {
     }
   }
 
+  // Output for a file or a pipe in large writes rather than one per 4 KiB:
+  // the system calls cost more than the decoding. A terminal keeps its lines.
+  if (!::isatty(STDOUT_FILENO)) {
+    static char outBuffer[64 << 10];
+    std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
+  }
   StreamLogSink out(stdout, false);
   DecodeSession session(options, out);
   const int status = ReadCapture(input, [&](std::string_view bytes) { session.Receive(bytes); });

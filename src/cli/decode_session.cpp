@@ -59,10 +59,10 @@ void StreamLogSink::AppendLine(std::string_view line) {
 }
 
 void StreamLogSink::AppendTelegramLine(std::string_view prefix, std::string_view, std::string_view hex) {
-  m_line.assign(prefix);
-  m_line.append(hex);
-  m_line.push_back('\n');
-  std::fwrite(m_line.data(), 1, m_line.size(), m_out);
+  // Straight into the stream's buffer: only this thread writes the stream.
+  fwrite_unlocked(prefix.data(), 1, prefix.size(), m_out);
+  fwrite_unlocked(hex.data(), 1, hex.size(), m_out);
+  putc_unlocked('\n', m_out);
   if (m_flush) std::fflush(m_out);
 }
 

@@ -40,7 +40,6 @@ class StreamLogSink : public LogSink {
  private:
   FILE* m_out;
   bool m_flush;
-  std::string m_line;  // reused: one write per line
 };
 
 class DecodeSession {

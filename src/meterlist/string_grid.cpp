@@ -40,7 +40,7 @@ void StringGrid::SetCell(int col, int row, std::string text) {
 void StringGrid::SetCellText(int col, int row, std::string_view text) {
   if (row < 0 || row >= RowCount() || col < 0 || col >= m_colCount) return;
   std::string& cell = m_rows[static_cast<size_t>(row)][static_cast<size_t>(col)];
-  if (cell == text) return;
+  if (TextsEqual(cell, text)) return;
   cell.assign(text.data(), text.size());
   CellWritten(col, row);
 }

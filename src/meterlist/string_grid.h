@@ -5,10 +5,39 @@
 // display.
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Equality of two texts. The short ones compared per telegram (IDs, times,
+// numbers) are compared here rather than through a library call, which
+// cost more than the comparison.
+inline bool TextsEqual(std::string_view a, std::string_view b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  const char* p = a.data();
+  const char* q = b.data();
+  const auto load8 = [](const char* at) {
+    std::uint64_t v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+  };
+  const auto load4 = [](const char* at) {
+    std::uint32_t v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+  };
+  if (n >= 8 && n <= 16) return load8(p) == load8(q) && load8(p + n - 8) == load8(q + n - 8);
+  if (n >= 4 && n < 8) return load4(p) == load4(q) && load4(p + n - 4) == load4(q + n - 4);
+  if (n < 4) {
+    for (size_t i = 0; i < n; ++i)
+      if (p[i] != q[i]) return false;
+    return true;
+  }
+  return std::memcmp(p, q, n) == 0;
+}
 
 class StringGrid {
  public:

@@ -1,5 +1,7 @@
 #include "hex.h"
 
+#include <cstring>
+
 namespace {
 constexpr char kDigits[] = "0123456789ABCDEF";
 
@@ -11,16 +13,32 @@ int HexValue(char c) {
 }
 }  // namespace
 
+namespace {
+// "XY " of every byte value, packed so one 4-byte store writes a byte's text
+// (the fourth byte is overwritten by the next one's).
+struct HexTriples {
+  char text[256][4];
+  constexpr HexTriples() : text() {
+    for (unsigned v = 0; v < 256; ++v) {
+      text[v][0] = kDigits[v >> 4];
+      text[v][1] = kDigits[v & 0x0F];
+      text[v][2] = ' ';
+    }
+  }
+};
+constexpr HexTriples kTriples;
+}  // namespace
+
 void AppendHexText(std::string& out, std::string_view bytes) {
+  if (bytes.empty()) return;
   const size_t start = out.size();
-  out.resize(start + bytes.size() * 3);
+  out.resize(start + bytes.size() * 3 + 1);  // room for the last store's spare byte
   char* p = out.data() + start;
   for (char b : bytes) {
-    const auto v = static_cast<unsigned char>(b);
-    *p++ = kDigits[v >> 4];
-    *p++ = kDigits[v & 0x0F];
-    *p++ = ' ';
+    std::memcpy(p, kTriples.text[static_cast<unsigned char>(b)], 4);
+    p += 3;
   }
+  out.pop_back();
 }
 
 std::string HexText(std::string_view bytes) {
@@ -29,16 +47,15 @@ std::string HexText(std::string_view bytes) {
   return out;
 }
 
-std::string HexByte(std::uint8_t value) {
-  return std::string{kDigits[value >> 4], kDigits[value & 0x0F]};
-}
+std::string HexByte(std::uint8_t value) { return std::string{kDigits[value >> 4], kDigits[value & 0x0F]}; }
 
 std::int32_t HexToInt(std::string_view text) {
   if (text.size() < 8) throw ConversionError("'" + std::string(text) + "' is not a valid integer value");
   std::uint32_t value = 0;
   for (size_t i = 0; i < 8; ++i) {
     const int digit = HexValue(text[i]);
-    if (digit < 0) throw ConversionError("'" + std::string(text.substr(0, 8)) + "' is not a valid integer value");
+    if (digit < 0)
+      throw ConversionError("'" + std::string(text.substr(0, 8)) + "' is not a valid integer value");
     value = (value << 4) | static_cast<std::uint32_t>(digit);
   }
   return static_cast<std::int32_t>(value);

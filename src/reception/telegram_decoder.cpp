@@ -27,26 +27,63 @@ int CellToInt(const std::string& text, int fallback) {
   return value;
 }
 
+namespace {
+std::uint64_t IdHash(std::string_view id) {
+  std::uint64_t h = 0xCBF29CE484222325ULL;
+  for (char c : id) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001B3ULL;
+  return h ^ (h >> 32);
+}
+}  // namespace
+
+MeterRowIndex::Slot& MeterRowIndex::Probe(std::string_view id) {
+  const size_t mask = m_slots.size() - 1;
+  for (size_t i = IdHash(id) & mask;; i = (i + 1) & mask) {
+    Slot& slot = m_slots[i];
+    if (slot.row == 0 || TextsEqual(slot.id, id)) return slot;
+  }
+}
+
+void MeterRowIndex::Raise(std::string_view id, int row) {
+  // At most half full, so a probe ends soon and always finds a free slot.
+  if (m_slots.empty() || 2 * (m_used + 1) > m_slots.size()) {
+    std::vector<Slot> old = std::move(m_slots);
+    m_slots.assign(std::max<size_t>(64, 2 * old.size()), Slot());
+    m_used = 0;
+    for (Slot& s : old)
+      if (s.row != 0) {
+        Slot& to = Probe(s.id);
+        to = std::move(s);
+        ++m_used;
+      }
+  }
+  Slot& slot = Probe(id);
+  if (slot.row == 0) {
+    slot.id.assign(id.data(), id.size());
+    ++m_used;
+  }
+  if (slot.row < row) slot.row = row;
+}
+
 void MeterRowIndex::Rebuild(const StringGrid& table) {
-  m_rows.clear();
+  for (Slot& s : m_slots) s.row = 0;
+  m_used = 0;
   for (int r = 1; r < table.RowCount(); ++r) {
     const std::string& id = table.Cell(kColMeterId, r);
-    if (!id.empty()) m_rows[id] = r;  // later rows win
+    if (!id.empty()) Raise(id, r);
   }
   m_version = table.Version();
 }
 
-int MeterRowIndex::Find(const StringGrid& table, const std::string& meterId) {
+int MeterRowIndex::Find(const StringGrid& table, std::string_view meterId) {
   if (m_version != table.Version()) Rebuild(table);
-  const auto it = m_rows.find(meterId);
-  return it == m_rows.end() ? 0 : it->second;
+  if (m_slots.empty()) return 0;
+  return Probe(meterId).row;
 }
 
-void MeterRowIndex::Written(const StringGrid& table, const std::string& meterId, int row) {
+void MeterRowIndex::Written(const StringGrid& table, std::string_view meterId, int row) {
   // Only our own write happened since the last lookup when the index was
   // current before it; otherwise the next Find rebuilds anyway.
-  auto& slot = m_rows[meterId];
-  if (slot < row) slot = row;
+  if (!meterId.empty() && row > 0) Raise(meterId, row);
   m_version = table.Version();
 }
 
@@ -213,7 +250,7 @@ void DecodeTelegram(std::string_view frame, const DecodeOptions& options, Telegr
     table.SetCellText(kColDate, row, ctx.time.Date(now));
     scratch.notes.clear();
     if (ci == 0x78)
-      scratch.notes = "Not encrypted (no header)";
+      scratch.notes.assign("Not encrypted (no header)");
     else
       AppendEncryptionText(scratch.notes, config1, config2);
     table.SetCellText(kColNotes, row, scratch.notes);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "field_decoders.h"
 #include "hex.h"
 
@@ -90,6 +92,17 @@ TEST(FieldDecoders, HexText) {
   EXPECT_EQ(HexText(Bytes()), "");
   EXPECT_EQ(HexText(Bytes("\xab\x0f", 2)), "AB 0F ");
   EXPECT_EQ(HexByte(0x7a), "7A");
+  // Every byte value, appended after text already there.
+  std::string all, expected = "x";
+  for (int v = 0; v < 256; ++v) {
+    all.push_back(static_cast<char>(v));
+    char two[4];
+    std::snprintf(two, sizeof two, "%02X ", v);
+    expected += two;
+  }
+  std::string out = "x";
+  AppendHexText(out, all);
+  EXPECT_EQ(out, expected);
 }
 
 TEST(FieldDecoders, FilterDigitKey) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "decoder_fixture.h"
@@ -235,4 +237,59 @@ TEST(TelegramDecoder, ReferenceTelegrams) {
   }
   EXPECT_GE(checked, 35);
   EXPECT_GE(rows, 25);
+}
+
+// The meter index gives the table the decoder would get by scanning every
+// row, through hundreds of meters (the index grows several times), rows
+// deleted and cleared behind its back, and imported duplicates.
+TEST(TelegramDecoder, IndexedTableEqualsTheScannedOne) {
+  DecoderFixture indexed, scanned;
+  std::mt19937 rng(7);
+  const auto id = [](unsigned meter) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08X", 0x10000000u + meter * 2654435761u % 0x0FFFFFFFu);
+    return std::string(text);
+  };
+  for (int i = 0; i < 6000; ++i) {
+    const unsigned meter = rng() % 900;
+    const Bytes frame = WrapFrame(
+        MeterTelegram(id(meter), meter % 3 ? 0x7A : 0x72, 0x01, 0x05, static_cast<std::uint8_t>(rng())),
+        static_cast<std::uint8_t>(rng()));
+    for (auto* f : {&indexed, &scanned}) {
+      TelegramContext ctx = f->Context(f == &indexed);
+      DecodeTelegram(frame, f->options, ctx);
+    }
+    const unsigned change = rng() % 2000;
+    const unsigned pick = rng();
+    for (auto* f : {&indexed, &scanned}) {
+      if (change == 0) {
+        DeleteGridRow(1 + static_cast<int>(pick % static_cast<unsigned>(f->table.RowCount() - 1)), f->table);
+      } else if (change == 1) {
+        ClearGrid(f->table);
+      } else if (change == 2) {  // an import repeating a meter further down
+        f->table.SetRowCount(f->table.RowCount() + 1);
+        f->table.SetCell(kColMeterId, f->table.RowCount() - 1, id(meter));
+      }
+    }
+  }
+  ASSERT_EQ(indexed.table.RowCount(), scanned.table.RowCount());
+  EXPECT_GT(indexed.table.RowCount(), 500);
+  for (int r = 0; r < indexed.table.RowCount(); ++r)
+    ASSERT_EQ(indexed.table.Row(r), scanned.table.Row(r)) << r;
+  EXPECT_EQ(indexed.log.lines, scanned.log.lines);
+}
+
+// Equal texts and texts differing in any one place, at every length the
+// short-text paths and the long one handle.
+TEST(TelegramDecoder, TextsEqualAtEveryLengthAndPlace) {
+  for (size_t n = 0; n <= 40; ++n) {
+    const std::string a = HexText(Bytes(n, '\x5A')).substr(0, n);
+    EXPECT_TRUE(TextsEqual(a, std::string(a))) << n;
+    EXPECT_FALSE(TextsEqual(a, a + "x")) << n;
+    for (size_t i = 0; i < n; ++i) {
+      std::string b = a;
+      b[i] ^= 0x01;
+      EXPECT_FALSE(TextsEqual(a, b)) << n << " at " << i;
+    }
+  }
 }
