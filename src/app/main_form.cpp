@@ -90,7 +90,9 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
       DecodeRepeaterAnswer(frame, *Memo_log, *m_times);
     if (m_provisioning) m_provisioning->RepeaterFrame(frame);
   };
-  ctx.setStatus = [this](const std::string& text) { SetStatusPanel(0, QString::fromStdString(text)); };
+  ctx.setStatus = [this](const std::string& text) {
+    m_statusBar->SetPanelSoon(0, QString::fromStdString(text));
+  };
   ctx.rowWritten = [this](int) { m_chart->MarkStale(); };
   ctx.observer = &m_surveyPage->Survey();
   m_receiver = std::make_unique<ReceiveHandler>(std::move(ctx));

@@ -6,6 +6,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTest>
@@ -17,6 +18,7 @@
 #include "hex.h"
 #include "log_memo.h"
 #include "signal_chart.h"
+#include "status_bar_clock.h"
 
 namespace {
 
@@ -320,5 +322,45 @@ TEST(SignalChart, FollowsTheTableAfterEveryKindOfBurst) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return ChartShowsTable(form); }, 5000));
     EXPECT_EQ(form.Series1->barSets().at(0)->count(), c.barsAfter);
     EXPECT_EQ(form.Series1->barSets().at(0)->at(c.last + 1), c.rssi >> 1);
+  }
+}
+
+// "Last read device" follows a burst of telegrams: the panel reads the last
+// one at once, the label shows it at once after a quiet spell and within a
+// moment after a burst, and a text set by the port meanwhile is not
+// overwritten by a telegram's text still waiting.
+TEST(ReceivePath, StatusPanelShowsTheLastDeviceOfEveryBurst) {
+  struct Case {
+    const char* what;
+    int telegrams;
+    const char* portText;  // set right after the burst, or null
+  } cases[] = {
+      {"one telegram after a quiet spell", 1, nullptr},
+      {"a burst", 40, nullptr},
+      {"a burst, then the port closes", 40, "COM9 is closed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ReceiveFixture f;
+    TForm1& form = f.MakeWired();
+    auto* label = Find<QLabel>(form, "StatusBar1_Panel0");
+    QTest::qWait(StatusBarClock::kPanelIntervalMs + 20);  // a quiet spell
+    std::string last;
+    for (int i = 0; i < c.telegrams; ++i) {
+      last = std::to_string(20000000 + i);
+      f.Receive({Frame(last, 0x7A, 0x41, 0x80)});
+    }
+    const QString lastText = QString::fromStdString("Last read device: " + last);
+    if (c.telegrams == 1) EXPECT_EQ(label->text(), lastText);
+    if (c.portText) {
+      form.SetStatusPanel(0, QString::fromLatin1(c.portText));
+      QTest::qWait(3 * StatusBarClock::kPanelIntervalMs);
+      EXPECT_EQ(form.StatusPanel(0), c.portText);
+      EXPECT_EQ(label->text(), c.portText);
+      continue;
+    }
+    EXPECT_EQ(form.StatusPanel(0), lastText);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() == lastText; }, 5000))
+        << label->text().toStdString();
   }
 }
