@@ -14,13 +14,75 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTimer>
+
+namespace {
+
+// The log's vertical scroll bar, repainted only when what it shows changes.
+// At line rate the range and the value grow by a few lines sixty times a
+// second, which in a long log leaves the slider on the same pixels; painting
+// the bar anyway was a tenth of the window's time.
+class LogScrollBar : public QScrollBar {
+ public:
+  using QScrollBar::QScrollBar;
+
+ protected:
+  void sliderChange(SliderChange change) override {
+    if ((change == SliderRangeChange || change == SliderValueChange) && m_painted) {
+      // Range and value change one after the other as lines arrive: look
+      // at the picture once both are set.
+      if (!m_checkQueued) {
+        m_checkQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+              m_checkQueued = false;
+              if (!m_painted || Current() != m_look) update();
+            },
+            Qt::QueuedConnection);
+      }
+      return;
+    }
+    QScrollBar::sliderChange(change);
+  }
+  void paintEvent(QPaintEvent* event) override {
+    m_look = Current();
+    m_painted = true;
+    QScrollBar::paintEvent(event);
+  }
+  void changeEvent(QEvent* event) override {
+    m_painted = false;  // style, font, enabled state: paint as asked
+    QScrollBar::changeEvent(event);
+  }
+
+ private:
+  struct Look {
+    QRect slider;
+    bool atMinimum = false;
+    bool atMaximum = false;
+    bool operator==(const Look&) const = default;
+  };
+  Look Current() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+            value() == minimum(), value() == maximum()};
+  }
+  Look m_look;
+  bool m_painted = false;
+  bool m_checkQueued = false;
+};
+
+}  // namespace
 
 LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent), m_refreshTimer(new QTimer(this)) {
   m_refreshTimer->setSingleShot(true);
   m_refreshTimer->setTimerType(Qt::PreciseTimer);
   connect(m_refreshTimer, &QTimer::timeout, this, &LogView::Flush);
   setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  setVerticalScrollBar(new LogScrollBar(Qt::Vertical, this));
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setFocusPolicy(Qt::StrongFocus);

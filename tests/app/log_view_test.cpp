@@ -254,3 +254,67 @@ TEST(LogView, ReceivedFramesLookAndCopyAsTheirText) {
     EXPECT_EQ(asFrames.viewport()->grab().toImage(), asText.viewport()->grab().toImage()) << scroll;
   }
 }
+
+namespace {
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+void Settle() {
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+}
+}  // namespace
+
+// The vertical scroll bar is painted again exactly when its picture changes:
+// lines arriving at a long log leave it alone, wherever the slider is, and
+// any change it shows (slider moved or resized, end reached or left) is painted.
+TEST(LogView, ScrollBarRepaintsExactlyWhenItsPictureChanges) {
+  struct Case {
+    const char* what;
+    int lines, added;
+    int scrollTo;  // -1: follow the end
+    bool repaint;
+  } cases[] = {
+      {"long log, one line more", 20000, 1, -1, false},
+      {"long log, a burst", 20000, 9, -1, false},
+      {"long log scrolled up, lines added", 20000, 5, 3, false},
+      {"short log, one line more", 30, 1, -1, true},
+      {"short log scrolled to the top, lines added", 30, 5, 0, true},
+      {"a screenful fills", 2, 40, -1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LogView view;
+    view.resize(400, 200);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    for (int i = 0; i < c.lines; ++i) view.AppendLine("line " + std::to_string(i));
+    view.Flush();
+    QScrollBar* bar = view.verticalScrollBar();
+    if (c.scrollTo >= 0) bar->setValue(c.scrollTo);
+    Settle();
+    PaintCounter counter(bar);
+    const QImage before = bar->grab().toImage();
+    const int paintsBefore = counter.paints;
+    for (int i = 0; i < c.added; ++i) view.AppendLine(std::string("more"));
+    view.Flush();
+    Settle();
+    const bool repainted = counter.paints > paintsBefore;
+    const QImage after = bar->grab().toImage();
+    EXPECT_EQ(repainted, c.repaint);
+    EXPECT_EQ(repainted, before != after);
+    EXPECT_EQ(bar->value(), c.scrollTo >= 0 ? c.scrollTo : bar->maximum());
+  }
+}
