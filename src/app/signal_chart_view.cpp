@@ -26,6 +26,11 @@ constexpr qint64 kChartIntervalMs = 100;
 constexpr qint64 kChartShareInverse = 10;
 // ... but follows the table at least this often.
 constexpr qint64 kChartMaxIntervalMs = 2000;
+// Painting the bars after a draw is not part of the draw's time, and with a
+// thousand of them it took more than the draw: one more interval per this
+// many meters (at most a second apart on this count alone).
+constexpr qint64 kMetersPerInterval = 250;
+constexpr qint64 kMetersMaxIntervalMs = 1000;
 // Up to this many changed bars are replaced one by one, more refill the set.
 constexpr size_t kFewBars = 4;
 // Below this height the IDs would leave no room for the bars: none are written.
@@ -34,6 +39,11 @@ constexpr int kLabelsMinHeight = 180;
 
 qint64 ChartDrawIntervalMs(qint64 lastDrawMs) {
   return std::clamp(lastDrawMs * kChartShareInverse, kChartIntervalMs, kChartMaxIntervalMs);
+}
+
+qint64 ChartMetersIntervalMs(qint64 meters) {
+  const qint64 intervals = std::max<qint64>(1, (meters + kMetersPerInterval - 1) / kMetersPerInterval);
+  return std::min(kMetersMaxIntervalMs, kChartIntervalMs * intervals);
 }
 
 QStringList ChartCategories(const QStringList& labels) {
@@ -152,7 +162,9 @@ void SignalChartView::FitLabels() {
 
 void SignalChartView::ReceiveEventDone() {
   if (!m_stale || m_timer->isActive()) return;
-  const qint64 interval = ChartDrawIntervalMs(m_drawMs);
+  // One bar per meter after the "0" bar.
+  const qint64 interval = std::max(ChartDrawIntervalMs(m_drawMs),
+                                   ChartMetersIntervalMs(std::max<qint64>(0, m_barSet->count() - 1)));
   const qint64 since = m_drawn.isValid() ? m_drawn.elapsed() : interval;
   if (since >= interval)
     Draw(kColRssi);

@@ -68,6 +68,9 @@ class SignalChartView : public QChartView {
 // took `lastDrawMs`: 100 ms, longer where drawing takes more than a tenth
 // of it (thousands of bars), at most 2 s.
 qint64 ChartDrawIntervalMs(qint64 lastDrawMs);
+// And with `meters` bars at least 100 ms per 250 meters (400 ms for a
+// thousand), at most a second.
+qint64 ChartMetersIntervalMs(qint64 meters);
 
 // Category labels for the chart's bottom axis: the axis drops empty and
 // repeated names, so those are made distinct with invisible characters.

@@ -228,6 +228,23 @@ TEST(SignalChart, DrawsLessOftenWhenDrawingTakesLong) {
   for (const auto& [took, interval] : cases) EXPECT_EQ(ChartDrawIntervalMs(took), interval) << took;
 }
 
+// A chart of many meters waits longer between draws whatever a draw took:
+// painting the bars comes after it. A burst to a thousand meters still ends
+// with the chart showing the table.
+TEST(SignalChart, ManyMetersAreDrawnLessOften) {
+  const std::pair<qint64, qint64> cases[] = {{0, 100},   {1, 100},    {250, 100},
+                                             {251, 200}, {1000, 400}, {10000, 1000}};
+  for (const auto& [meters, interval] : cases) EXPECT_EQ(ChartMetersIntervalMs(meters), interval) << meters;
+
+  ReceiveFixture f;
+  TForm1& form = f.MakeWired();
+  for (int round = 0; round < 2; ++round)
+    for (int i = 0; i < 1000; ++i)
+      f.Receive({Frame(std::to_string(30000000 + i), 0x7A, 0x41, static_cast<std::uint8_t>(0x60 + 2 * round))});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ChartShowsTable(form); }, 10000));
+  EXPECT_EQ(form.Series1->barSets().at(0)->at(1000), 0x62 >> 1);
+}
+
 TEST(SignalChart, CategoriesStayDistinctForTheAxis) {
   EXPECT_EQ(ChartCategories({"0", "12345678", "87654321"}), (QStringList{"0", "12345678", "87654321"}));
   const QStringList odd = ChartCategories({"0", "", "11", "11", ""});
