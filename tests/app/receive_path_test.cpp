@@ -368,7 +368,9 @@ TEST(ReceivePath, StatusPanelShowsTheLastDeviceOfEveryBurst) {
       f.Receive({Frame(last, 0x7A, 0x41, 0x80)});
     }
     const QString lastText = QString::fromStdString("Last read device: " + last);
-    if (c.telegrams == 1) EXPECT_EQ(label->text(), lastText);
+    if (c.telegrams == 1) {
+      EXPECT_EQ(label->text(), lastText);
+    }
     if (c.portText) {
       form.SetStatusPanel(0, QString::fromLatin1(c.portText));
       QTest::qWait(3 * StatusBarClock::kPanelIntervalMs);
