@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "capture_port.h"
 #include "command_args.h"
 #include "command_frame.h"
 #include "local_formats.h"
@@ -16,20 +17,6 @@
 #include "repeater_commands.h"
 
 namespace {
-
-class CapturePort : public CommandPort {
- public:
-  bool WriteString(std::string_view bytes) override {
-    frames.emplace_back(bytes);
-    return true;
-  }
-  bool WriteByte(std::uint8_t) override { return true; }
-  int ReadData(char*, int) override { return 0; }
-  void PurgeAll() override {}
-  void Drain() override {}
-  bool WaitForInput(int) override { return false; }
-  std::vector<Bytes> frames;
-};
 
 class SilentPrompts : public Prompts {
  public:

@@ -6,31 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "capture_port.h"
 #include "cli_commands.h"
 #include "command_args.h"
 #include "command_frame.h"
 #include "decode_session.h"
 #include "option_range.h"
 #include "repeater_commands.h"
-
-namespace {
-
-// Takes the frame instead of a serial line.
-class CapturePort : public CommandPort {
- public:
-  bool WriteString(std::string_view bytes) override {
-    frames.emplace_back(bytes);
-    return true;
-  }
-  bool WriteByte(std::uint8_t) override { return true; }
-  int ReadData(char*, int) override { return 0; }
-  void PurgeAll() override {}
-  void Drain() override {}
-  bool WaitForInput(int) override { return false; }
-  std::vector<Bytes> frames;
-};
-
-}  // namespace
 
 const char* FrameHelp() {
   static const std::string text =

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "capture_port.h"
 #include "hex.h"
 #include "provision_engine.h"
 #include "repeater.h"
@@ -22,20 +23,6 @@ namespace {
 const LocalTime kNow{2026, 12, 8, 10, 20, 37};
 
 sim::CivilTime Civil(const LocalTime& t) { return {t.year, t.month, t.day, t.hour, t.minute, t.second}; }
-
-class CapturePort : public CommandPort {
- public:
-  bool WriteString(std::string_view bytes) override {
-    frames.emplace_back(bytes);
-    return true;
-  }
-  bool WriteByte(std::uint8_t) override { return true; }
-  int ReadData(char*, int) override { return 0; }
-  void PurgeAll() override {}
-  void Drain() override {}
-  bool WaitForInput(int) override { return false; }
-  std::vector<Bytes> frames;
-};
 
 // The Korvex and the repeaters in reach: every frame the commands write goes
 // to the repeater it is addressed to, unless `hears` says it is lost; the
