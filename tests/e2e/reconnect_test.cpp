@@ -62,8 +62,11 @@ class SimProcess {
     return WaitPlugs();
   }
   std::string Link() const { return m_link.toStdString(); }
-  // Every byte the simulator sent.
-  std::string Record() const {
+  // Every byte the simulator sent. It is stopped first: its record is
+  // written through a buffer, so the last frames would be missing.
+  std::string Record() {
+    m_process.terminate();
+    m_process.waitForFinished(kWaitMs);
     std::ifstream in(m_record.toStdString(), std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
