@@ -112,11 +112,18 @@ struct Tally {
       others.push_back(line);
     }
   }
-  // Each frame at most as often as the simulator sent it.
+  // Each frame at most as often as the simulator sent it. Every place of
+  // the record where a whole telegram stands counts, overlaps included: the
+  // record runs on across a pull, so the head of a frame cut short there
+  // claims bytes that belong to whole frames sent after the return.
   void ExpectNoneTwice(const std::string& record) const {
+    const auto at = [&](size_t i) { return static_cast<std::uint8_t>(record[i]); };
     std::unordered_map<std::string, int> sent;
-    for (const FrameSpan& f : WholeFrameSpans(record))
-      ++sent[HexText(record.substr(f.first, f.last - f.first + 1))];
+    for (size_t i = 0; i + 2 < record.size(); ++i) {
+      const size_t end = i + at(i + 1) + 2;
+      if (at(i) == 0x68 && at(i + 2) == 0x44 && end < record.size() && at(end) == 0x16)
+        ++sent[HexText(record.substr(i, end - i + 1))];
+    }
     int checked = 0;
     for (const auto& [hex, times] : frames) {
       EXPECT_LE(times, sent[hex]) << hex;
