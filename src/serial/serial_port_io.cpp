@@ -124,7 +124,13 @@ void TCustomSerialPort::Purge(uint32_t actions) {
     SignalWake(m_session->writeWake.Get());
   }
   const bool input = actions & (PURGE_RXABORT | PURGE_RXCLEAR);
-  const bool output = actions & (PURGE_TXABORT | PURGE_TXCLEAR);
+  // Only bytes the device still holds are thrown away. A pseudo-terminal
+  // never holds any (its queue reads 0), yet flushing its output empties
+  // the other side's input: bytes written and drained before the purge,
+  // which a real line would already have sent, were lost now and then.
+  int queued = 0;
+  const bool output = (actions & (PURGE_TXABORT | PURGE_TXCLEAR)) &&
+                      !(::ioctl(m_fd.Get(), TIOCOUTQ, &queued) == 0 && queued == 0);
   if (int error = FlushDevice(m_fd.Get(), input, output))
     RaiseCommError("Error clearing buffers (%d), %s", error);
 }
