@@ -143,12 +143,8 @@ void ProvisioningPage::ImportJobs() {
   }
   if (!path) return;
   std::string text, error;
-  if (!ReadWholeFile(*path, text, error)) {
+  if (!ReadWholeFile(*path, text, error, kJobsFileCap)) {
     Tell(error, Prompts::Icon::Error);
-    return;
-  }
-  if (text.size() > kJobsFileCap) {
-    Tell(*path + " is larger than 1 MiB", Prompts::Icon::Error);
     return;
   }
   std::vector<ProvisionJob> jobs;

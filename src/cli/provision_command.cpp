@@ -3,15 +3,11 @@
 // answers, printing the log lines, one result line per job and, if asked,
 // the report file.
 
-#include <sys/stat.h>
-
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +23,7 @@
 #include "serial_command_port.h"
 #include "serial_port.h"
 #include "sim_runner.h"
+#include "text_files.h"
 
 namespace {
 
@@ -52,20 +49,6 @@ std::string Ranged(const std::string& option, const std::string& text, long lo, 
 }
 
 // The whole file, if it is a regular file below the cap.
-std::string ReadJobsFile(const std::string& path, std::string& text) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return "cannot read " + path;
-  if (!S_ISREG(st.st_mode)) return path + " is not a regular file";
-  if (static_cast<std::size_t>(st.st_size) > kJobsFileCap) return path + " is larger than 1 MiB";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "cannot read " + path;
-  std::ostringstream s;
-  s << in.rdbuf();
-  text = s.str();
-  if (text.size() > kJobsFileCap) return path + " is larger than 1 MiB";
-  return {};
-}
-
 std::string ParseProvisionOptions(const CliArgs& args, ProvisionOptions& o) {
   for (size_t i = 0; i < args.size(); ++i) {
     std::string error;
@@ -143,15 +126,6 @@ std::string ParseProvisionOptions(const CliArgs& args, ProvisionOptions& o) {
   return {};
 }
 
-bool WriteReport(const std::string& path, const std::string& text) {
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!(out << text) || !out.flush()) return false;
-  }
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
-}
-
 }  // namespace
 
 const char* ProvisionHelp() {
@@ -202,7 +176,7 @@ int RunProvision(const CliArgs& args) {
   }
   if (!o.jobsFile.empty()) {
     std::string text;
-    if (std::string error = ReadJobsFile(o.jobsFile, text); !error.empty()) return CliError(error);
+    if (std::string error; !ReadWholeFile(o.jobsFile, text, error, kJobsFileCap)) return CliError(error);
     if (std::string error = ParseJobsText(text, jobs); !error.empty())
       return CliError(o.jobsFile + ": " + error);
   }
@@ -286,8 +260,9 @@ int RunProvision(const CliArgs& args) {
     allVerified &= outcome.state == JobState::Verified;
   }
   std::fflush(stdout);
-  if (!o.reportFile.empty() && !WriteReport(o.reportFile, ReportCsv(jobs, engine.Outcomes()))) {
-    std::fprintf(stderr, "velrpt-cli: cannot write %s\n", o.reportFile.c_str());
+  std::string error;
+  if (!o.reportFile.empty() && !ReplaceFile(o.reportFile, ReportCsv(jobs, engine.Outcomes()), error)) {
+    std::fprintf(stderr, "velrpt-cli: %s\n", error.c_str());
     return 1;
   }
   return allVerified ? 0 : 1;

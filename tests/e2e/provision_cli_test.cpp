@@ -219,7 +219,7 @@ TEST(ProvisionCli, BadInputIsRefusedWithStatusTwo) {
       {{"--id", "12345678", "--flag", "3", "on", "--flag", "40", "on"},
        "flags 1-32 and 33-64 go in separate jobs of the same repeater"},
       {{"--jobs", QString::fromStdString(badJobs)}, badJobs + ": line 3: rx-hours must be 1..6, not '9'"},
-      {{"--jobs", dir.path()}, dir.path().toStdString() + " is not a regular file"},
+      {{"--jobs", dir.path()}, "Cannot open file " + dir.path().toStdString() + ": not a regular file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.join(' ').toStdString());
