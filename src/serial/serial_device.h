@@ -73,6 +73,9 @@ struct LineConfig {
 // cannot carry give EINVAL.
 int ApplyLineConfig(int fd, const LineConfig& config);
 
+// True when the device reports a hang-up or an error: it was pulled out.
+bool LineHungUp(int fd);
+
 // Discards queued bytes: `input` the receive queue, `output` the transmit
 // queue. Returns 0 or errno.
 int FlushDevice(int fd, bool input, bool output);

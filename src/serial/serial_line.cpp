@@ -1,6 +1,7 @@
 // Line settings through termios2. This is the only file that includes the
 // kernel's <asm/termbits.h>: its struct termios clashes with <termios.h>.
 #include <asm/termbits.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
@@ -130,6 +131,11 @@ int ApplyLineConfig(int fd, const LineConfig& config) {
     if (int err = SetModemLine(fd, TIOCM_RTS, config.rts == LineConfig::On)) return err;
   }
   return SetModemLine(fd, TIOCM_DTR, config.dtr == LineConfig::On);
+}
+
+bool LineHungUp(int fd) {
+  pollfd p{fd, 0, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 int FlushDevice(int fd, bool input, bool output) {

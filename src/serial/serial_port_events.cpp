@@ -1,6 +1,5 @@
 // The events the threads hand over, run on the owner's thread: bytes
 // waiting, the device lost, line errors and the other line events.
-#include <poll.h>
 
 #include "serial_port.h"
 #include "serial_session.h"
@@ -76,8 +75,7 @@ void TCustomSerialPort::HandleRxChar() {
   } catch (const ESerialPortError&) {
     // Pulled out between the event thread's look and this count: that is
     // the device loss, not an error of the receive handler.
-    pollfd fd{m_fd.Get(), 0, 0};
-    if (::poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+    if (LineHungUp(m_fd.Get())) {
       HandleDeviceLost();
       return;
     }

@@ -22,6 +22,8 @@ int TCustomSerialPort::ReadData(char* dest, int count) {
     }
     if (errno == EINTR) continue;
     if (errno == EAGAIN) return 0;
+    // Pulled out since the bytes were announced: the loss is told on its own.
+    if (LineHungUp(m_fd.Get())) return 0;
     RaiseCommError("Read error (%d), %s", errno);
   }
 }

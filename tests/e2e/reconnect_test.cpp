@@ -214,7 +214,8 @@ TEST(ReconnectE2E, MonitorComesBackAfterEveryPull) {
   // Only the port's own lines besides the telegrams: opened at each return.
   const std::string open = sim.Link() + " - 19200,8,None";
   EXPECT_EQ(std::count(tally.others.begin(), tally.others.end(), open), kCycles + 1);
-  EXPECT_EQ(tally.others.size(), static_cast<size_t>(kCycles + 1)) << tally.others.back();
+  for (const std::string& line : tally.others)
+    if (line != open) ADD_FAILURE() << "unexpected line: " << line;
 }
 
 TEST(ReconnectE2E, MonitorWithoutReconnectEndsAtTheLoss) {
