@@ -81,6 +81,7 @@ DecodeSession::DecodeSession(const DecodeSessionOptions& options, LogSink& plain
   if (m_json) m_portLog = std::make_unique<survey::PortLineSink>(*m_json, *m_clock);
   TelegramContext ctx{log, m_table, m_time, {}, {}, {}};
   ctx.observer = m_json.get();
+  ctx.updateTable = !options.tableFile.empty();
   ctx.repeaterAnswer = [&log, this](std::string_view frame) { DecodeRepeaterAnswer(frame, log, m_time); };
   m_handler = std::make_unique<ReceiveHandler>(std::move(ctx));
 }

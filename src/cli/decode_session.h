@@ -63,6 +63,7 @@ class DecodeSession {
   ReceiveHandler& Handler() { return *m_handler; }
   const DecodeOptions& Options() const { return m_options.decode; }
   const TimeTexts& Time() const { return m_time; }
+  // Filled only when a table file was asked for.
   const StringGrid& Table() const { return m_table; }
 
   // Writes the table file and the counters as asked; 0, or 2 when the table

@@ -189,6 +189,7 @@ void DecodeTelegram(std::string_view frame, const DecodeOptions& options, Telegr
     return;
   }
   if (meterId.empty() || !hasCI) return;  // too short to be a meter's telegram
+  if (!ctx.updateTable) return;
 
   StringGrid& table = ctx.table;
   int row = 0;

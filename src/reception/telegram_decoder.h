@@ -87,6 +87,10 @@ struct TelegramContext {
   // has the same, and the clock is read once per event. Empty: read it per frame.
   std::optional<LocalTime> eventTime = std::nullopt;
   FrameObserver* observer = nullptr;  // optional: told of every frame first
+  // False when nobody will read the table (a decode with no table file):
+  // the decoder then leaves the table, the status text and rowWritten alone,
+  // which is over half of its work per telegram. The log is the same.
+  bool updateTable = true;
 };
 
 // The CI values accepted when "Discard if wrong CI" is on.

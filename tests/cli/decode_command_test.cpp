@@ -242,25 +242,32 @@ TEST(DecodeCommand, VariedCaptureGivesTheKnownOutput) {
        "8a733e71d0817a53554f89f9bcf2b54e00a7cc044f2aafeb0d67abc9974d6d28",
        "eb06d3432811a2d4c67b720571f03b1acb2b1edb44d04ef93ff7723c4d7d71f6"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.options.join(' ').toStdString());
-    // The C locale: the known texts hold its date and time formats.
+  const auto sha = [](const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
+  };
+  // The C locale: the known texts hold its date and time formats.
+  const auto run = [&](const QStringList& args) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LC_ALL", "C");
     p.setProcessEnvironment(env);
-    p.start(kCli, QStringList{"decode", "--table", table} + c.options + kFixed + QStringList{capture});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    ASSERT_EQ(p.exitStatus(), QProcess::NormalExit);
-    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    const QByteArray out = p.readAllStandardOutput();
+    p.start(kCli, QStringList{"decode"} + args + kFixed + QStringList{capture});
+    EXPECT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    return p.readAllStandardOutput();
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options.join(' ').toStdString());
+    const QByteArray out = run(QStringList{"--table", table} + c.options);
     QFile f(table);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const auto sha = [](const QByteArray& bytes) {
-      return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
-    };
     EXPECT_EQ(sha(out), c.log);
     EXPECT_EQ(sha(f.readAll()), c.table);
     EXPECT_GT(out.count('\n'), 2900);
+    // With no table file the table is not kept at all; what is printed
+    // must not notice, as text or as JSON.
+    EXPECT_EQ(sha(run(c.options)), c.log);
+    EXPECT_EQ(run(QStringList{"--json"} + c.options), run(QStringList{"--json", "--table", table} + c.options));
   }
 }
