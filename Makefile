@@ -7,6 +7,12 @@ JOBS       ?= $(shell nproc)
 CTEST_ARGS ?=
 RUN_ARGS   ?=
 
+# ccache, when installed, keeps rebuilds of fresh clones short; paths are
+# taken relative to the clone so another folder hits the same cache.
+CCACHE     := $(shell command -v ccache 2>/dev/null)
+LAUNCHER   := $(if $(CCACHE),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR ?= $(CURDIR)
+
 export QT_QPA_PLATFORM ?= offscreen
 export XDG_RUNTIME_DIR ?= /tmp/velrpt-runtime-$(shell id -u)
 
@@ -18,7 +24,7 @@ deps:
 	@scripts/install-deps
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(LAUNCHER)
 
 configure: deps $(BUILD)/build.ninja
 
@@ -35,7 +41,7 @@ test: build
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELRPT_SANITIZE=address -DVELRPT_BUILD_BENCH=OFF
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELRPT_SANITIZE=address -DVELRPT_BUILD_BENCH=OFF $(LAUNCHER)
 	cmake --build build-asan -j $(JOBS)
 	@mkdir -p -m 700 $(XDG_RUNTIME_DIR)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -45,7 +51,7 @@ test-asan: deps
 # built with it; tests/tsan.supp lists the Qt-internal false reports.
 TSAN_OPTIONS_ALL = halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp
 test-tsan: deps
-	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELRPT_SANITIZE=thread -DVELRPT_BUILD_BENCH=OFF
+	cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELRPT_SANITIZE=thread -DVELRPT_BUILD_BENCH=OFF $(LAUNCHER)
 	cmake --build build-tsan -j $(JOBS)
 	@mkdir -p -m 700 $(XDG_RUNTIME_DIR)
 	cd build-tsan && TSAN_OPTIONS="$(TSAN_OPTIONS_ALL)" \
@@ -58,7 +64,7 @@ bench: build
 FUZZ_SECONDS ?= 120
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DVELRPT_FUZZ=ON -DVELRPT_BUILD_BENCH=OFF
+	  -DVELRPT_FUZZ=ON -DVELRPT_BUILD_BENCH=OFF $(LAUNCHER)
 	cmake --build build-fuzz -j $(JOBS) --target velrpt_fuzz_all
 	scripts/run-fuzz build-fuzz $(FUZZ_SECONDS)
 
