@@ -126,6 +126,27 @@ std::vector<std::string> ProbeFailureLines(ProbeResult result, const std::string
 PortConnection::PortConnection(TSerialPort& comm, SettingsSnapshot settings, PortView& view)
     : m_comm(comm), m_settings(std::move(settings)), m_view(view) {
   m_comm.OnDeviceLost = [this](TCustomSerialPort*) { DeviceLost(); };
+  m_watcher.OnOtherDevice = [this](const std::string& kernelName) { OtherDevice(kernelName); };
+}
+
+namespace {
+
+std::string IdentityText(const std::string& kernelName, const UsbIdentity& id) {
+  if (!id.Valid()) return EscapeControls(kernelName);
+  std::string text =
+      EscapeControls(kernelName) + ", USB " + EscapeControls(id.vendor) + ":" + EscapeControls(id.product);
+  if (!id.serial.empty()) return text + " serial " + EscapeControls(id.serial);
+  return text + " at USB port " + EscapeControls(id.usbPath);
+}
+
+}  // namespace
+
+void PortConnection::OtherDevice(const std::string& kernelName) {
+  // Rightly not taken, but the operator should not wonder why nothing happens.
+  const std::string other = IdentityText(kernelName, IdentityOf(m_watcher.Tree(), kernelName));
+  const std::string lost = IdentityText(m_openDevice.kernelName, m_openDevice.identity);
+  m_view.AppendLog("A serial device appeared (" + other + ") that is not the one that was disconnected (" +
+                   lost + "): still waiting for it.");
 }
 
 PortConnection::~PortConnection() {
@@ -139,12 +160,14 @@ void PortConnection::TogglePortConnection() {
   if (m_portOpen)
     ClosePort();
   else
-    OpenPort(OpenMode{});
+    OpenPort(OpenMode{}, m_settings());
 }
 
 bool PortConnection::EnsurePortOpen() {
   if (!m_portOpen) TogglePortConnection();
   if (!m_portOpen) return false;
+  // A purge that finds the device gone reports the loss; the command then
+  // fails as its own exchange does on a closed port, and says so.
   m_comm.PurgeAll();
   return true;
 }
@@ -163,29 +186,10 @@ void PortConnection::ClosePort() {
   }
 }
 
-bool PortConnection::OpenPort(const OpenMode& mode) {
-  const std::string name = m_settings().name;
-  const std::string path = DevicePathForPortName(name);
-  m_comm.SetDeviceName(path);
-
-  int error = 0;
-  {
-    UniqueFd probe = OpenSerialDevice(path, error);
-    if (probe.Valid()) ReleaseSerialDevice(probe.Get());
-  }
-  if (error != 0) {
-    const std::string shown = m_settings().name;
-    m_view.SetStatusText(EscapeControls(shown) + " is closed");
-    m_portOpen = false;
-    if (!mode.quiet)
-      for (const std::string& line : ProbeFailureLines(ClassifyProbeError(error), shown, path, error))
-        m_view.AppendLog(line);
-    return false;
-  }
-
+void PortConnection::SetLine(const PortSettings& s) {
   // A typed speed that has no member of its own runs at exactly that rate.
   m_comm.SetBaudrate(br2400);
-  const int speed = SpeedValue(m_settings().speed);
+  const int speed = SpeedValue(s.speed);
   static constexpr std::pair<int, TBaudrate> kRates[] = {
       {300, br300},   {600, br600},     {1200, br1200},   {2400, br2400},   {4800, br4800},
       {9600, br9600}, {19200, br19200}, {38400, br38400}, {57600, br57600}, {115200, br115200}};
@@ -199,23 +203,46 @@ bool PortConnection::OpenPort(const OpenMode& mode) {
   }
 
   m_comm.SetParity(paEven);
-  const std::string parity = m_settings().parity;
   static constexpr std::pair<const char*, TParity> kParities[] = {
       {"None", paNone}, {"Even", paEven}, {"Odd", paOdd}, {"Mark", paMark}, {"Space", paSpace}};
   for (const auto& [text, value] : kParities)
-    if (EqualsNoCase(parity, text)) m_comm.SetParity(value);
+    if (EqualsNoCase(s.parity, text)) m_comm.SetParity(value);
 
   m_comm.SetStopbits(sb1);
   m_comm.SetDatabits(db8);
+}
 
+PortConnection::OpenResult PortConnection::OpenPort(const OpenMode& mode, const PortSettings& now) {
+  const std::string path = DevicePathForPortName(now.name);
+  m_comm.SetDeviceName(path);
+  // Before the open: a speed text that is no number opens nothing.
+  SetLine(now);
+
+  // The one open of this connection tells what a probe would: missing,
+  // busy, no permission.
   try {
     m_comm.Open();
-  } catch (...) {
-    if (!mode.quiet) m_view.AppendLog("Unknown Exception on opening serial port...");
-    m_view.SetStatusText(EscapeControls(m_settings().name) + " is closed");
-    return false;
+  } catch (const std::exception& e) {
+    m_view.SetStatusText(EscapeControls(now.name) + " is closed");
+    m_portOpen = false;
+    const auto* serial = dynamic_cast<const ESerialPortError*>(&e);
+    if (serial && serial->deviceError != 0) {
+      const int error = serial->deviceError;
+      // A node that is still going away (the kernel removes it a moment
+      // after the hang-up) is no return, and no reason for a message.
+      if (!mode.backName.empty() && (error == EIO || ClassifyProbeError(error) == ProbeResult::Missing))
+        return OpenResult::Gone;
+      if (!mode.quiet)
+        for (const std::string& line : ProbeFailureLines(ClassifyProbeError(error), now.name, path, error))
+          m_view.AppendLog(line);
+      return OpenResult::Failed;
+    }
+    if (!mode.quiet) {
+      m_view.AppendLog("Unknown Exception on opening serial port...");
+      if (serial && !serial->detail.empty()) m_view.AppendLog(serial->detail);
+    }
+    return OpenResult::Failed;
   }
-  const PortSettings now = m_settings();
   const std::string status =
       EscapeControls(now.name) + " - " + EscapeControls(now.speed) + ",8," + EscapeControls(now.parity);
   m_view.SetStatusText(status);
@@ -236,7 +263,7 @@ bool PortConnection::OpenPort(const OpenMode& mode) {
       m_view.AppendLog("Tip: this device is also " + EscapeControls(byId) +
                        ", which keeps its name when re-plugged");
   }
-  return true;
+  return OpenResult::Opened;
 }
 
 void PortConnection::DeviceLost() {
@@ -266,31 +293,24 @@ void PortConnection::DeviceBack(const std::string& name) {
     m_watcher.Stop();
     return;
   }
-  // A node that is still going away (the kernel removes it a moment after
-  // the hang-up) is no return, and no reason for a message.
-  int error = 0;
-  {
-    UniqueFd probe = OpenSerialDevice(DevicePathForPortName(name), error);
-    if (probe.Valid()) ReleaseSerialDevice(probe.Get());
-  }
-  if (error == EIO || ClassifyProbeError(error) == ProbeResult::Missing) return;
-
+  PortSettings open = now;
   if (name != now.name) {
     m_view.SetPortName(name);
+    open = m_settings();
     // A view that keeps the name must not make us open whatever is there.
-    if (m_settings().name != name) return;
+    if (open.name != name) return;
   }
-  bool opened = false;
+  OpenResult result = OpenResult::Failed;
   try {
-    opened = OpenPort(OpenMode{false, m_failureTold, name});
+    result = OpenPort(OpenMode{false, m_failureTold, name}, open);
   } catch (...) {
     // Settings edited into something "Connect to port" refuses: that is
     // the operator's to sort out, once.
     m_watcher.Stop();
     throw;
   }
-  if (opened)
+  if (result == OpenResult::Opened)
     m_watcher.Stop();
-  else
+  else if (result == OpenResult::Failed)
     m_failureTold = true;  // busy or no permission: told once, the watch goes on
 }

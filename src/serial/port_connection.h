@@ -84,10 +84,15 @@ class PortConnection {
     bool quiet = false;      // failures are told once per return only
     std::string backName;    // reconnecting: announces the return
   };
+  enum class OpenResult { Opened, Failed, Gone };
   void ClosePort();
-  bool OpenPort(const OpenMode& mode);
+  // Sets speed, parity and the fixed line settings from `settings`.
+  void SetLine(const PortSettings& settings);
+  // `settings`: the one reading of the settings this open goes by.
+  OpenResult OpenPort(const OpenMode& mode, const PortSettings& settings);
   void DeviceLost();
   void DeviceBack(const std::string& name);
+  void OtherDevice(const std::string& kernelName);
 
   TSerialPort& m_comm;
   SettingsSnapshot m_settings;

@@ -4,6 +4,21 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QStringList>
+#include <filesystem>
+
+namespace {
+
+std::set<std::string> UsbTtys(const DeviceTree& tree) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(tree.dev, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (IsUsbTtyName(name)) names.insert(name);
+  }
+  return names;
+}
+
+}  // namespace
 
 PortWatcher::PortWatcher(QObject* parent) : QObject(parent) {
   m_settle.setSingleShot(true);
@@ -28,6 +43,7 @@ void PortWatcher::Start(const DeviceRecord& record, std::function<void(const std
   m_record = record;
   m_found = std::move(found);
   m_watching = true;
+  m_present = UsbTtys(m_tree);
   m_folders = std::make_unique<QFileSystemWatcher>();
   // Any change restarts the settle time: a look comes once things are quiet.
   connect(m_folders.get(), &QFileSystemWatcher::directoryChanged, &m_settle,
@@ -64,5 +80,19 @@ void PortWatcher::Look() {
     // The callback may stop or restart the watch.
     const auto found = m_found;
     if (found) found(*name);
+    return;
+  }
+  TellOthers();
+}
+
+void PortWatcher::TellOthers() {
+  const std::set<std::string> now = UsbTtys(m_tree);
+  // One that went away may come back and is told again.
+  for (auto it = m_present.begin(); it != m_present.end();)
+    it = now.count(*it) ? std::next(it) : m_present.erase(it);
+  for (const std::string& name : now) {
+    if (!m_present.insert(name).second) continue;
+    if (OnOtherDevice) OnOtherDevice(name);
+    if (!m_watching) return;
   }
 }

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "device_tree.h"
@@ -33,10 +34,14 @@ class PortWatcher : public QObject {
   void Start(const DeviceRecord& record, std::function<void(const std::string& name)> found);
   void Stop();
   bool Watching() const { return m_watching; }
+  // A USB serial device (ttyUSBn, ttyACMn) appeared while watching that is
+  // not the recorded one: told once per appearance, with its kernel name.
+  std::function<void(const std::string& kernelName)> OnOtherDevice;
 
  private:
   void WatchFolders();
   void Look();
+  void TellOthers();
 
   DeviceTree m_tree;
   DeviceRecord m_record;
@@ -45,4 +50,5 @@ class PortWatcher : public QObject {
   QTimer m_settle;
   QTimer m_fallback;
   bool m_watching = false;
+  std::set<std::string> m_present;  // USB ttys there at Start or already told
 };

@@ -68,10 +68,27 @@ struct LineConfig {
   uint8_t xoffChar = 19;
 };
 
+// False for settings Linux cannot carry (ApplyLineConfig refuses them with
+// EINVAL before asking the system).
+bool LineConfigSupported(const LineConfig& config);
+
 // Sets raw mode with the given settings (exact rates through termios2) and
 // the DTR/RTS lines. Returns 0 or the errno of the refusal; settings Linux
 // cannot carry give EINVAL.
 int ApplyLineConfig(int fd, const LineConfig& config);
+
+// What the driver holds after the settings: its speeds and parity.
+struct LineTaken {
+  int inSpeed = 0;
+  int outSpeed = 0;
+  LineConfig::Parity parity = LineConfig::None;
+  bool pseudoTerminal = false;  // carries no parity bit: it keeps none
+};
+// Reads them back. Returns 0 or errno.
+int ReadLineTaken(int fd, LineTaken& taken);
+// "" when the line runs as asked (a speed within the 2 % a UART allows);
+// otherwise the log line that says how it runs instead.
+std::string LineNotTaken(const std::string& path, const LineConfig& asked, const LineTaken& taken);
 
 // True when the device reports a hang-up or an error: it was pulled out.
 bool LineHungUp(int fd);

@@ -3,8 +3,11 @@
 #include <asm/termbits.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <string>
 
 #include <linux/serial.h>
 
@@ -77,12 +80,15 @@ int SetModemLine(int fd, int line, bool on) {
 
 }  // namespace
 
+bool LineConfigSupported(const LineConfig& config) {
+  return !(config.baudrate <= 0 || config.databits < 5 || config.databits > 8 || config.stopbits2x == 3 ||
+           config.outDsrFlow || config.dtr == LineConfig::Handshake || config.dtr == LineConfig::Toggle ||
+           config.rts == LineConfig::Toggle || config.nullStrip);
+}
+
 int ApplyLineConfig(int fd, const LineConfig& config) {
   // What Linux cannot carry is refused rather than silently ignored.
-  if (config.baudrate <= 0 || config.databits < 5 || config.databits > 8 || config.stopbits2x == 3 ||
-      config.outDsrFlow || config.dtr == LineConfig::Handshake || config.dtr == LineConfig::Toggle ||
-      config.rts == LineConfig::Toggle || config.nullStrip)
-    return EINVAL;
+  if (!LineConfigSupported(config)) return EINVAL;
 
   struct termios2 tio {};
   tio.c_iflag = IGNBRK;
@@ -131,6 +137,59 @@ int ApplyLineConfig(int fd, const LineConfig& config) {
     if (int err = SetModemLine(fd, TIOCM_RTS, config.rts == LineConfig::On)) return err;
   }
   return SetModemLine(fd, TIOCM_DTR, config.dtr == LineConfig::On);
+}
+
+namespace {
+
+int RateOf(speed_t code, speed_t exact) {
+  if (code == BOTHER) return static_cast<int>(exact);
+  static constexpr int kRates[] = {50,     75,     110,    134,    150,    200,    300,    600,
+                                   1200,   1800,   2400,   4800,   9600,   19200,  38400,  57600,
+                                   115200, 230400, 460800, 500000, 576000, 921600, 1000000};
+  for (int rate : kRates)
+    if (StandardRate(rate) == code) return rate;
+  return 0;
+}
+
+bool SpeedClose(int asked, int taken) {
+  const long long diff = static_cast<long long>(asked) - taken;
+  return (diff < 0 ? -diff : diff) * 50 <= asked;
+}
+
+const char* ParityName(LineConfig::Parity parity) {
+  static constexpr const char* kNames[] = {"None", "Odd", "Even", "Mark", "Space"};
+  return kNames[parity];
+}
+
+}  // namespace
+
+int ReadLineTaken(int fd, LineTaken& taken) {
+  struct termios2 tio {};
+  if (::ioctl(fd, TCGETS2, &tio) != 0) return errno;
+  taken.outSpeed = RateOf(tio.c_cflag & CBAUD, tio.c_ospeed);
+  // An input code of B0 means "as the output".
+  const speed_t in = (tio.c_cflag >> IBSHIFT) & CBAUD;
+  taken.inSpeed = in == B0 ? taken.outSpeed : RateOf(in, tio.c_ispeed);
+  if (!(tio.c_cflag & PARENB))
+    taken.parity = LineConfig::None;
+  else if (tio.c_cflag & CMSPAR)
+    taken.parity = (tio.c_cflag & PARODD) ? LineConfig::Mark : LineConfig::Space;
+  else
+    taken.parity = (tio.c_cflag & PARODD) ? LineConfig::Odd : LineConfig::Even;
+  struct stat st {};
+  // Unix98 pty slaves: majors 136..143.
+  taken.pseudoTerminal = ::fstat(fd, &st) == 0 && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+  return 0;
+}
+
+std::string LineNotTaken(const std::string& path, const LineConfig& asked, const LineTaken& taken) {
+  if (SpeedClose(asked.baudrate, taken.outSpeed) && SpeedClose(asked.baudrate, taken.inSpeed) &&
+      (asked.parity == taken.parity || taken.pseudoTerminal))
+    return {};
+  const int runs = SpeedClose(asked.baudrate, taken.outSpeed) ? taken.inSpeed : taken.outSpeed;
+  return "The driver of " + path + " runs the line at " + std::to_string(runs) + " bit/s, parity " +
+         ParityName(taken.parity) + ", not at the " + std::to_string(asked.baudrate) + " bit/s, parity " +
+         ParityName(asked.parity) + " asked for";
 }
 
 bool LineHungUp(int fd) {

@@ -46,9 +46,20 @@ std::string TCustomSerialPort::DevicePath() const {
 
 void TCustomSerialPort::Open() {
   CheckClosed();
+  // One open per connection, and nothing reaches the line before it is raw:
+  // a device starts with the kernel's defaults (echo, canonical input, DTR
+  // and RTS up), so the claim comes first, then the line settings, then both
+  // queues are emptied of what those defaults let in; only then the threads.
   OpenDevice();
   try {
     ApplyLineSettings();
+    if (int error = FlushDevice(m_fd.Get(), true, true)) {
+      ESerialPortError e(FormatOsError("Error clearing buffers (%d), %s", error));
+      e.detail = FormatOsError(
+          "Emptying the queues of " + EscapeControls(DevicePath()) + " failed in the system: Error %d, %s",
+          error);
+      throw e;
+    }
     // Linux drivers keep fixed queues (ReadSize/WriteSize have nothing to
     // set), and O_NONBLOCK with VMIN = VTIME = 0 are the "return at once"
     // time-outs.
@@ -70,10 +81,12 @@ void TCustomSerialPort::OpenDevice() {
   int error = 0;
   UniqueFd fd = OpenSerialDevice(path, error);
   if (!fd.Valid()) {
-    if (error == ENOENT || error == ENODEV || error == ENXIO)
-      throw ESerialPortError("Specified device not found (" + EscapeControls(path) + ").");
-    throw ESerialPortError("Can't open specified device " + EscapeControls(path) + " (Error " +
-                           std::to_string(error) + ", " + OsErrorText(error) + ")");
+    const bool missing = error == ENOENT || error == ENODEV || error == ENXIO;
+    ESerialPortError e(missing ? "Specified device not found (" + EscapeControls(path) + ")."
+                               : "Can't open specified device " + EscapeControls(path) + " (Error " +
+                                     std::to_string(error) + ", " + OsErrorText(error) + ")");
+    e.deviceError = error;
+    throw e;
   }
   m_fd = std::move(fd);
 }
@@ -140,7 +153,25 @@ void TCustomSerialPort::ApplyLineSettings() {
   c.xonXoffIn = m_flowControl.XonXoffIn();
   c.xonChar = m_eventChars.XonChar();
   c.xoffChar = m_eventChars.XoffChar();
-  if (int error = ApplyLineConfig(m_fd.Get(), c)) RaiseCommError("Error writing dcb (%d), %s", error);
+  if (!LineConfigSupported(c)) RaiseCommError("Error writing dcb (%d), %s", EINVAL);
+  const std::string path = EscapeControls(DevicePath());
+  if (int error = ApplyLineConfig(m_fd.Get(), c)) {
+    // A port with no UART behind it (COM3 on many PCs) opens and then
+    // refuses its settings: say that the system said so.
+    ESerialPortError e(FormatOsError("Error writing dcb (%d), %s", error));
+    e.detail = FormatOsError("Setting the line of " + path + " failed in the system: Error %d, %s", error);
+    throw e;
+  }
+  // Drivers keep what they cannot run (a 16550 stays at 115200 when asked
+  // for 230400) without an error: the line is not used at a speed or parity
+  // nobody asked for.
+  LineTaken taken;
+  if (int error = ReadLineTaken(m_fd.Get(), taken)) RaiseCommError("Error writing dcb (%d), %s", error);
+  if (std::string notTaken = LineNotTaken(path, c, taken); !notTaken.empty()) {
+    ESerialPortError e(FormatOsError("Error writing dcb (%d), %s", EINVAL));
+    e.detail = std::move(notTaken);
+    throw e;
+  }
 }
 
 void TCustomSerialPort::SetBaudrate(TBaudrate value) {

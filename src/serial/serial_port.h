@@ -149,6 +149,10 @@ class TCustomSerialPort : public TSerialComponent {
   int Dispatch(uint32_t events, bool deviceLost);
   void HandleDeviceLost();
   int WriteDirect(const char* src, int count);
+  // -1: the device was pulled out.
+  int WriteDirectLocked(const char* src, int count);
+  // Not 0: the device was pulled out.
+  int PurgeLocked(uint32_t actions);
   int WriteBuffered(const char* src, int count);
   void CallHandler(const std::function<void()>& call);
   uint32_t ComputeEventMask() const;

@@ -34,6 +34,18 @@ int TCustomSerialPort::WriteData(const char* src, int count) {
 }
 
 int TCustomSerialPort::WriteDirect(const char* src, int count) {
+  const int written = WriteDirectLocked(src, count);
+  if (written < 0) {
+    // Pulled out in the middle of an exchange: that is the loss, reported
+    // as any loss (after the lock is given back: the loss closes the port),
+    // and the write failed.
+    HandleDeviceLost();
+    return 0;
+  }
+  return written;
+}
+
+int TCustomSerialPort::WriteDirectLocked(const char* src, int count) {
   std::lock_guard lock(m_writeLock);
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(m_buffers.ReadTimeout());
@@ -45,7 +57,10 @@ int TCustomSerialPort::WriteDirect(const char* src, int count) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) RaiseCommError("Write error (%d), %s", errno);
+    if (n < 0 && errno != EAGAIN) {
+      if (LineHungUp(m_fd.Get())) return -1;
+      RaiseCommError("Write error (%d), %s", errno);
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
       // Give up, and take back what the driver still holds of this
@@ -89,10 +104,16 @@ bool TCustomSerialPort::WriteByte(uint8_t byte) {
 
 void TCustomSerialPort::Drain() {
   if (!IsOpen()) return;
-  std::lock_guard lock(m_writeLock);
-  while (::tcdrain(m_fd.Get()) != 0) {
-    if (errno != EINTR) RaiseCommError("Error draining output (%d), %s", errno);
+  {
+    std::lock_guard lock(m_writeLock);
+    for (;;) {
+      if (::tcdrain(m_fd.Get()) == 0) return;
+      if (errno == EINTR) continue;
+      if (!LineHungUp(m_fd.Get())) RaiseCommError("Error draining output (%d), %s", errno);
+      break;
+    }
   }
+  HandleDeviceLost();
 }
 
 bool TCustomSerialPort::WaitForInput(int timeoutMs) {
@@ -107,13 +128,21 @@ bool TCustomSerialPort::WaitForInput(int timeoutMs) {
     pollfd fd{m_fd.Get(), POLLIN, 0};
     const int ready = ::poll(&fd, 1, static_cast<int>(left));
     if (ready < 0 && errno != EINTR) return false;
-    // A hung-up line reports without data: no reason to sit out the time.
-    if (ready > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fd.revents & POLLIN)) return false;
+    // A hung-up line reports without data: the loss, told now, inside the
+    // exchange that waits, rather than after it.
+    if (ready > 0 && (fd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fd.revents & POLLIN)) {
+      HandleDeviceLost();
+      return false;
+    }
   }
 }
 
 void TCustomSerialPort::Purge(uint32_t actions) {
   if (!IsOpen()) return;
+  if (PurgeLocked(actions) != 0) HandleDeviceLost();
+}
+
+int TCustomSerialPort::PurgeLocked(uint32_t actions) {
   std::lock_guard lock(m_readLock);
   if (m_session && !m_directWrite && actions != (PURGE_RXABORT | PURGE_RXCLEAR)) {
     std::lock_guard writeLock(m_writeLock);
@@ -133,8 +162,11 @@ void TCustomSerialPort::Purge(uint32_t actions) {
   int queued = 0;
   const bool output = (actions & (PURGE_TXABORT | PURGE_TXCLEAR)) &&
                       !(::ioctl(m_fd.Get(), TIOCOUTQ, &queued) == 0 && queued == 0);
-  if (int error = FlushDevice(m_fd.Get(), input, output))
-    RaiseCommError("Error clearing buffers (%d), %s", error);
+  const int error = FlushDevice(m_fd.Get(), input, output);
+  if (error == 0) return 0;
+  // A pulled device: the caller reports the loss once the lock is free.
+  if (LineHungUp(m_fd.Get())) return error;
+  RaiseCommError("Error clearing buffers (%d), %s", error);
 }
 
 TSerialStatus TCustomSerialPort::ReadErrors() {

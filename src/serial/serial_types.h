@@ -11,6 +11,13 @@
 class ESerialPortError : public std::runtime_error {
  public:
   explicit ESerialPortError(const std::string& message) : std::runtime_error(message) {}
+
+  // Open only: the errno of opening and claiming the device (what a probe
+  // learns: missing, busy, no permission), 0 when that step went through.
+  int deviceError = 0;
+  // Open only: one line for the operator on what the system or the driver
+  // reported, when it was neither the device's absence nor our own refusal.
+  std::string detail;
 };
 
 enum TBaudrate {

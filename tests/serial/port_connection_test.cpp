@@ -263,6 +263,56 @@ TEST_F(PortConnectionTest, AFailedOpenIsLoggedAndReleasesTheDevice) {
   EXPECT_TRUE(other.IsOpen());
 }
 
+// A device that opens and then refuses its line settings (COM3 with no
+// UART behind it gives EIO; a plain file gives ENOTTY): the usual line, and
+// what the system said.
+TEST_F(PortConnectionTest, ARefusedLineSettingSaysWhatTheSystemReported) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const std::string file = dir.filePath("ttyNoUart").toStdString();
+  std::ofstream(file).put('x');
+  settings.name = file;
+  connection.TogglePortConnection();
+  EXPECT_FALSE(connection.PortOpen());
+  EXPECT_EQ(view.log, (std::vector<std::string>{"Unknown Exception on opening serial port...",
+                                                "Setting the line of " + file +
+                                                    " failed in the system: Error 25, Inappropriate ioctl "
+                                                    "for device"}));
+}
+
+// A speed or parity the driver kept otherwise is no open line.
+TEST(LineReadBack, ASpeedOrParityTheDriverDidNotTakeIsNamed) {
+  const auto line = [](int speed, LineConfig::Parity parity) {
+    LineConfig c;
+    c.baudrate = speed;
+    c.parity = parity;
+    return c;
+  };
+  struct Case {
+    LineConfig asked;
+    LineTaken taken;
+    std::string text;
+  };
+  const std::string notTaken = "The driver of /dev/ttyS1 runs the line at ";
+  const Case cases[] = {
+      {line(19200, LineConfig::None), {19200, 19200, LineConfig::None}, ""},
+      {line(250000, LineConfig::Even), {250000, 250000, LineConfig::Even}, ""},
+      {line(14400, LineConfig::None), {14390, 14390, LineConfig::None}, ""},  // within a UART's 2 %
+      {line(230400, LineConfig::None),
+       {115200, 115200, LineConfig::None},
+       notTaken + "115200 bit/s, parity None, not at the 230400 bit/s, parity None asked for"},
+      {line(19200, LineConfig::None),
+       {19200, 9600, LineConfig::None},
+       notTaken + "9600 bit/s, parity None, not at the 19200 bit/s, parity None asked for"},
+      {line(9600, LineConfig::Mark),
+       {9600, 9600, LineConfig::Odd},
+       notTaken + "9600 bit/s, parity Odd, not at the 9600 bit/s, parity Mark asked for"},
+      // A pseudo-terminal keeps no parity bit, and needs none.
+      {line(9600, LineConfig::Space), {9600, 9600, LineConfig::None, true}, ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LineNotTaken("/dev/ttyS1", c.asked, c.taken), c.text);
+}
+
 TEST_F(PortConnectionTest, ASpeedThatIsNoNumberReachesTheCaller) {
   settings.speed = "fast";
   EXPECT_THROW(connection.EnsurePortOpen(), std::invalid_argument);

@@ -245,6 +245,30 @@ TEST_F(Reconnect, BusyReturnIsToldOnceAndTheWatchGoesOn) {
   EXPECT_EQ(view.log.back(), Open(settings.name));
 }
 
+// While the lost adapter is away: silence while nothing comes, one line for
+// a device that is not it (an adapter without a serial number in another
+// USB socket), and it is not taken.
+TEST_F(Reconnect, ADeviceThatIsNotTheLostOneIsToldOnceNamingBoth) {
+  t.Plug("ttyUSB0", device->SlavePath(), kKorvex);
+  ASSERT_TRUE(connection.EnsurePortOpen());
+  t.Unplug("ttyUSB0");
+  device->CloseMaster();
+  ASSERT_TRUE(WaitUntil([&] { return connection.Watching(); }));
+  const size_t lines = view.log.size();
+  ASSERT_FALSE(WaitUntil([&] { return view.log.size() != lines; }, 700));
+
+  PtyPair stranger;
+  t.Plug("ttyUSB1", stranger.SlavePath(), {"1a86", "7523", "", "1-2"});
+  const std::string told =
+      "A serial device appeared (ttyUSB1, USB 1a86:7523 at USB port 1-2) that is not the one that was "
+      "disconnected (ttyUSB0, USB 0403:6001 serial KX0042): still waiting for it.";
+  ASSERT_TRUE(WaitUntil([&] { return view.Count(told) == 1; }, 10000));
+  ASSERT_FALSE(WaitUntil([&] { return view.log.size() != lines + 1; }, 700));
+  EXPECT_FALSE(connection.PortOpen());
+  EXPECT_TRUE(connection.Watching());
+  EXPECT_EQ(stranger.ReadAvailable(), "");
+}
+
 TEST_F(Reconnect, NoWatchAfterDisconnectFailedOpenOrWithTheBoxOff) {
   const std::string link = t.root + "/korvex";
   const auto plugLink = [&](const std::string& target) {
