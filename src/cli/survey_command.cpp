@@ -137,6 +137,8 @@ int SurveyPort(SurveyOptions& o, survey::Survey& s) {
   StderrLog log;
   LogPortView view(log);
   TSerialPort comm;
+  // Writes in the calling thread, as everywhere: no write thread.
+  comm.SetDirectWrite(true);
   std::string staging(4096, '\0');
   comm.OnRxChar = [&](TCustomSerialPort* sender, int count) {
     while (count > 0) {
