@@ -48,8 +48,6 @@ class QTabWidget;
 class QTableView;
 class QTimer;
 class QWidget;
-class QChartView;
-class QBarSeries;
 class LogMemo;
 class ProvisioningPage;
 class RepeaterCommands;
@@ -184,8 +182,7 @@ class TForm1 : public QMainWindow,
   QSplitter* Splitter_tableLog;
   QSplitter* Splitter_logChart;
   LogMemo* Memo_log;
-  QChartView* Chart_db;
-  QBarSeries* Series1;
+  SignalChartView* Chart_db;
   QStatusBar* StatusBar1;
   QTimer* Timer_time;
   TSerialPort* Comm1;

@@ -111,7 +111,6 @@ void TForm1::AdoptControls() {
   static_cast<MeterIdListControls&>(*this) = *m_meterPanel;
   static_cast<TelegramTableControls&>(*this) = *m_tablePanel;
   Chart_db = m_chart;
-  Series1 = m_chart->Series();
   StatusBar1 = m_statusBar;
   Timer_time = m_statusBar->Timer_time;
 }

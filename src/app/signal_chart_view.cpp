@@ -1,24 +1,34 @@
 #include "signal_chart_view.h"
 
-#include <QBarCategoryAxis>
-#include <QBarSeries>
-#include <QBarSet>
-#include <QCategoryAxis>
-#include <QChart>
+#include <QEvent>
 #include <QFontMetrics>
-#include <QSet>
+#include <QPainter>
 #include <QTimer>
-#include <QValueAxis>
-#include <QtMath>
 #include <algorithm>
+#include <cmath>
 #include <exception>
-#include <vector>
 
-#include "signal_chart.h"
 #include "telegram_decoder.h"
 
 namespace {
 const QColor kBarRed(255, 0, 0);
+// The chart's own colours, whatever the desktop's palette: a white card
+// with grey lines and dark grey text.
+const QColor kBackground(255, 255, 255);
+const QColor kText(0x40, 0x40, 0x44);
+const QColor kGridLine(0xe2, 0xe2, 0xe2);
+const QColor kAxisLine(0xd6, 0xd6, 0xd6);
+// Around the card, and inside it: no margin left, right and top, 5 below.
+constexpr int kOuterMargin = 9;
+constexpr int kBottomMargin = 5;
+constexpr int kTitleGap = 10;
+constexpr int kAxisTitleLeft = 4;
+constexpr int kDbmTick = 2;
+constexpr int kIdTick = 5;
+// Below this height the IDs would leave no room for the bars: none are written.
+constexpr int kLabelsMinHeight = 180;
+// The dBm steps tried, finest first, all from kAxisMin.
+constexpr int kAxisSteps[] = {10, 20, 30, 50, 130};
 // The receive path redraws the chart at most this often ...
 constexpr qint64 kChartIntervalMs = 100;
 // ... and, where a draw takes long (thousands of bars), leaves the GUI
@@ -26,15 +36,13 @@ constexpr qint64 kChartIntervalMs = 100;
 constexpr qint64 kChartShareInverse = 10;
 // ... but follows the table at least this often.
 constexpr qint64 kChartMaxIntervalMs = 2000;
-// Painting the bars after a draw is not part of the draw's time, and with a
-// thousand of them it took more than the draw: one more interval per this
-// many meters (at most a second apart on this count alone).
+// Reading the table for the bars grows with the meters as well: one more
+// interval per this many meters (at most a second apart on this count alone).
 constexpr qint64 kMetersPerInterval = 250;
 constexpr qint64 kMetersMaxIntervalMs = 1000;
-// Up to this many changed bars are replaced one by one, more refill the set.
-constexpr size_t kFewBars = 4;
-// Below this height the IDs would leave no room for the bars: none are written.
-constexpr int kLabelsMinHeight = 180;
+
+// The axis' value format "###": whole numbers, nothing for 0.
+QString DbmText(int value) { return value == 0 ? QString() : QString::number(value); }
 }  // namespace
 
 qint64 ChartDrawIntervalMs(qint64 lastDrawMs) {
@@ -46,125 +54,184 @@ qint64 ChartMetersIntervalMs(qint64 meters) {
   return std::min(kMetersMaxIntervalMs, kChartIntervalMs * intervals);
 }
 
-QStringList ChartCategories(const QStringList& labels) {
-  QStringList out;
-  out.reserve(labels.size());
-  QSet<QString> used;
-  for (QString label : labels) {
-    if (label.isEmpty()) label = QStringLiteral(" ");
-    while (used.contains(label)) label.append(QChar(0x200B));
-    used.insert(label);
-    out.append(label);
-  }
-  return out;
-}
-
 SignalChartView::SignalChartView(const StringGrid& table, std::function<void(const std::string&)> error,
                                  QWidget* parent)
-    : QChartView(parent), m_table(table), m_error(std::move(error)) {
+    : QWidget(parent), m_table(table), m_error(std::move(error)) {
   setObjectName(QStringLiteral("Chart_db"));
-  m_chart = new QChart();
-  m_chart->setTitle(QStringLiteral("Signal Strength in dBm"));
-  m_chart->legend()->hide();
-  m_chart->setMargins(QMargins(0, 0, 0, 5));
-  m_chart->setBackgroundRoundness(0);
-
-  m_series = new QBarSeries();
-  m_series->setObjectName(QStringLiteral("Series1"));
-  m_series->setBarWidth(0.1);
-  m_series->setLabelsVisible(false);
-  // Every bar is drawn pure red; Qt Charts has one colour per set, so one
-  // set carries all of them.
-  m_barSet = new QBarSet(QString());
-  m_barSet->setColor(kBarRed);
-  m_barSet->setBorderColor(kBarRed);
-  m_series->append(m_barSet);
-  m_chart->addSeries(m_series);
-
-  // The category axis places the bars, one per table row; it is not drawn.
-  // The IDs are written by a second axis over the same range, which can
-  // leave some out when they would not fit side by side.
-  m_axisX = new QBarCategoryAxis();
-  m_axisX->setLabelsAngle(-90);
-  m_chart->addAxis(m_axisX, Qt::AlignBottom);
-  m_series->attachAxis(m_axisX);
-  m_axisX->setVisible(false);
-  m_labelAxis = new QCategoryAxis();
-  m_labelAxis->setObjectName(QStringLiteral("Chart_db_labels"));
-  m_labelAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
-  m_labelAxis->setLabelsAngle(-90);
-  m_labelAxis->setGridLineVisible(false);
-  m_labelAxis->setRange(-0.5, 0.5);
-  m_chart->addAxis(m_labelAxis, Qt::AlignBottom);
-
-  m_axisY = new QValueAxis();
-  m_axisY->setRange(20, 150);
-  // Round steps from the fixed minimum rather than five equal parts of 130.
-  m_axisY->setTickType(QValueAxis::TicksDynamic);
-  m_axisY->setTickAnchor(20);
-  m_axisY->setTickInterval(10);
-  m_axisY->setLabelFormat(QStringLiteral("%d"));
-  m_axisY->setTitleText(QStringLiteral("dBm"));
-  QFont titleFont = m_axisY->titleFont();
-  titleFont.setBold(true);
-  titleFont.setStretch(QFont::SemiCondensed);
-  m_axisY->setTitleFont(titleFont);
-  m_chart->addAxis(m_axisY, Qt::AlignLeft);
-  m_series->attachAxis(m_axisY);
-
-  setChart(m_chart);
   // Nothing in it to operate: Tab passes it by.
   setFocusPolicy(Qt::NoFocus);
-  setRenderHint(QPainter::Antialiasing, false);
-
+  setAttribute(Qt::WA_OpaquePaintEvent);
   m_timer = new QTimer(this);
   m_timer->setSingleShot(true);
   connect(m_timer, &QTimer::timeout, this, [this] {
     if (m_stale) Draw(kColRssi);
   });
-  connect(m_chart, &QChart::plotAreaChanged, this, [this] { FitLabels(); });
 }
 
-QStringList SignalChartView::ShownLabels() const { return m_labelAxis->categoriesLabels(); }
+QString SignalChartView::Title() const { return QStringLiteral("Signal Strength in dBm"); }
 
-void SignalChartView::FitLabels() {
-  if (m_fitting) return;
-  m_fitting = true;
-  const qsizetype count = m_labels.size();
-  const qreal slot = count > 0 ? m_chart->plotArea().width() / count : 0;
-  const int step =
-      slot > 0 ? std::max(1, qCeil((QFontMetrics(m_labelAxis->labelsFont()).height() + 2) / slot)) : 1;
-  const bool visible = height() >= kLabelsMinHeight;
-  QStringList wanted;
-  if (visible)
-    for (qsizetype i = 0; i < count; i += step) wanted.append(m_labels[i]);
-  if (wanted != m_labelAxis->categoriesLabels() || m_labelAxis->max() != count - 0.5) {
-    for (const QString& label : m_labelAxis->categoriesLabels()) m_labelAxis->remove(label);
-    m_labelAxis->setRange(-0.5, std::max<qreal>(0.5, count - 0.5));
-    for (qsizetype i = 0; i < wanted.size(); ++i) m_labelAxis->append(wanted[i], i * step);
+QString SignalChartView::AxisTitle() const { return QStringLiteral("dBm"); }
+
+QFont SignalChartView::AxisTitleFont() const {
+  QFont bold = font();
+  bold.setBold(true);
+  bold.setStretch(QFont::SemiCondensed);
+  return bold;
+}
+
+QRect SignalChartView::PlotArea() const { return Laid().plot; }
+
+int SignalChartView::AxisStep() const { return Laid().axisStep; }
+
+QStringList SignalChartView::AxisLabels() const {
+  QStringList labels;
+  for (int v = kAxisMin; v <= kAxisMax; v += Laid().axisStep) labels.append(DbmText(v));
+  return labels;
+}
+
+QStringList SignalChartView::ShownLabels() const {
+  QStringList labels;
+  for (size_t i : Laid().shown) labels.append(QString::fromStdString(m_bars[i].label));
+  return labels;
+}
+
+int SignalChartView::LabelStep() const { return Laid().labelStep; }
+
+const SignalChartView::Layout& SignalChartView::Laid() const {
+  Layout& l = m_layout;
+  if (l.valid) return l;
+  l.valid = true;
+  const QFontMetrics fm(font());
+  const QFontMetrics titleFm(AxisTitleFont());
+  l.chart = rect().adjusted(kOuterMargin, kOuterMargin, -kOuterMargin, -kOuterMargin);
+
+  // Across: the axis title, the dBm labels, the ticks, then the plot to the
+  // card's right edge.
+  l.dbmLabelsLeft = l.chart.left() + kAxisTitleLeft + titleFm.height() + 3;
+  l.dbmLabelsWidth = 0;
+  for (int v = kAxisMin; v <= kAxisMax; v += 10)
+    l.dbmLabelsWidth = std::max(l.dbmLabelsWidth, fm.horizontalAdvance(DbmText(v)));
+  const int plotLeft = l.dbmLabelsLeft + l.dbmLabelsWidth + 4 + kDbmTick + 1;
+  const int plotWidth = std::max(0, l.chart.right() + 1 - plotLeft);
+
+  l.columns = ChartColumns(m_bars, plotWidth);
+  const size_t count = m_bars.size();
+  const double slot = count > 0 ? double(plotWidth) / double(count) : 0;
+  l.labelStep = slot > 0 ? std::max(1, int(std::ceil((fm.height() + 2) / slot))) : 1;
+  l.shown.clear();
+  l.labelsHeight = 0;
+  if (height() >= kLabelsMinHeight) {
+    for (size_t i = 0; i < count; i += size_t(l.labelStep)) {
+      l.shown.push_back(i);
+      l.labelsHeight =
+          std::max(l.labelsHeight, fm.horizontalAdvance(QString::fromStdString(m_bars[i].label)));
+    }
+    // Long texts in a low chart are cut rather than squeezing out the bars.
+    l.labelsHeight = std::min(l.labelsHeight, l.chart.height() / 2);
   }
-  m_step = step;
+
+  // Down: the title, the plot, the ticks and the IDs, the bottom margin.
+  const int labelsBottom = l.chart.bottom() + 1 - kBottomMargin;
+  l.labelsTop = labelsBottom - l.labelsHeight;
+  // The texts' own leading sits between the ticks and the ink.
+  const int plotBottom = l.labelsTop + 1 - kIdTick;
+  const int plotTop = std::min(plotBottom, l.chart.top() + fm.height() + kTitleGap);
+  l.plot = QRect(QPoint(plotLeft, plotTop), QPoint(plotLeft + plotWidth - 1, plotBottom));
+
   // The dBm steps: every 10 where the labels fit above each other, else
-  // coarser, rather than labels cut to "...".
-  const qreal plotHeight = m_chart->plotArea().height();
-  const int rowHeight = QFontMetrics(m_axisY->labelsFont()).height() + 2;
-  qreal interval = 10;
-  for (qreal candidate : {10.0, 20.0, 30.0, 50.0, 130.0}) {
-    interval = candidate;
-    if (plotHeight * candidate / (m_axisY->max() - m_axisY->min()) >= rowHeight) break;
+  // coarser, rather than labels on top of each other.
+  const int rowHeight = fm.height() + 2;
+  for (int step : kAxisSteps) {
+    l.axisStep = step;
+    if (double(l.plot.height()) * step / (kAxisMax - kAxisMin) >= rowHeight) break;
   }
-  if (m_axisY->tickInterval() != interval) m_axisY->setTickInterval(interval);
-  // A bar narrower than a pixel may not be drawn at all.
-  const qreal width = slot > 0 ? std::clamp(1.0 / slot, 0.1, 1.0) : 0.1;
-  if (m_series->barWidth() != width) m_series->setBarWidth(width);
-  m_fitting = false;
+  return l;
+}
+
+int SignalChartView::ValueY(const Layout& l, int value) const {
+  // Bars start at 0 and the axis at 20: only what lies inside the range shows.
+  const int v = std::clamp(value, kAxisMin, kAxisMax);
+  const int span = l.plot.bottom() - l.plot.top();
+  return l.plot.bottom() - int(std::lround(double(v - kAxisMin) * span / (kAxisMax - kAxisMin)));
+}
+
+void SignalChartView::resizeEvent(QResizeEvent* event) {
+  m_layout.valid = false;
+  QWidget::resizeEvent(event);
+}
+
+void SignalChartView::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange) m_layout.valid = false;
+  QWidget::changeEvent(event);
+}
+
+void SignalChartView::paintEvent(QPaintEvent*) {
+  const Layout& l = Laid();
+  const QFontMetrics fm(font());
+  QPainter p(this);
+  p.fillRect(rect(), palette().window());
+  p.fillRect(l.chart, kBackground);
+  p.setClipRect(l.chart);
+  p.setPen(kText);
+  p.drawText(QRect(l.chart.left(), l.chart.top() + 1, l.chart.width(), fm.height()),
+             Qt::AlignHCenter | Qt::AlignTop, Title());
+
+  // The dBm lines and labels.
+  for (int v = kAxisMin; v <= kAxisMax; v += l.axisStep) {
+    const int y = ValueY(l, v);
+    if (v != kAxisMin) {
+      p.setPen(kGridLine);
+      p.drawLine(l.plot.left(), y, l.plot.right(), y);
+    }
+    p.setPen(kAxisLine);
+    p.drawLine(l.plot.left() - 1 - kDbmTick, y, l.plot.left() - 2, y);
+    p.setPen(kText);
+    p.drawText(QRect(l.dbmLabelsLeft, y - fm.height() / 2, l.dbmLabelsWidth, fm.height()),
+               Qt::AlignRight | Qt::AlignVCenter, DbmText(v));
+  }
+
+  // The bars, above the kAxisMin line.
+  for (const ChartColumn& c : l.columns) {
+    const int top = ValueY(l, c.value);
+    if (top < l.plot.bottom())
+      p.fillRect(l.plot.left() + c.left, top, c.width, l.plot.bottom() - top, kBarRed);
+  }
+
+  p.setPen(kAxisLine);
+  p.drawLine(l.plot.left() - 1, l.plot.top(), l.plot.left() - 1, l.plot.bottom());
+  p.drawLine(l.plot.left() - 1, l.plot.bottom(), l.plot.right(), l.plot.bottom());
+
+  // "dBm", turned to read upwards along the axis.
+  p.save();
+  p.setFont(AxisTitleFont());
+  p.setPen(kText);
+  p.translate(l.chart.left() + kAxisTitleLeft, l.plot.center().y());
+  p.rotate(-90);
+  p.drawText(QRect(-l.plot.height() / 2, 0, l.plot.height(), QFontMetrics(p.font()).height()),
+             Qt::AlignCenter, AxisTitle());
+  p.restore();
+
+  // The IDs, turned 90 degrees, each ending under the middle of its bar.
+  const double slot = m_bars.empty() ? 0 : double(l.plot.width()) / double(m_bars.size());
+  for (size_t i : l.shown) {
+    const int x = l.plot.left() + int((double(i) + 0.5) * slot);
+    p.setPen(kAxisLine);
+    p.drawLine(x, l.plot.bottom() + 1, x, l.plot.bottom() + kIdTick - 1);
+    p.save();
+    p.setPen(kText);
+    p.translate(x, l.labelsTop);
+    p.rotate(-90);
+    p.drawText(QRect(-l.labelsHeight, -fm.height() / 2, l.labelsHeight, fm.height()),
+               Qt::AlignRight | Qt::AlignVCenter, QString::fromStdString(m_bars[i].label));
+    p.restore();
+  }
 }
 
 void SignalChartView::ReceiveEventDone() {
   if (!m_stale || m_timer->isActive()) return;
   // One bar per meter after the "0" bar.
   const qint64 interval = std::max(ChartDrawIntervalMs(m_drawMs),
-                                   ChartMetersIntervalMs(std::max<qint64>(0, m_barSet->count() - 1)));
+                                   ChartMetersIntervalMs(std::max<qint64>(0, qint64(m_bars.size()) - 1)));
   const qint64 since = m_drawn.isValid() ? m_drawn.elapsed() : interval;
   if (since >= interval)
     Draw(kColRssi);
@@ -180,60 +247,11 @@ void SignalChartView::Draw(int column) {
     ~Took() { view.m_drawMs = view.m_drawn.elapsed(); }
   } took{*this};
   try {
-    const std::vector<ChartBar> bars = SignalChartBars(m_table, column);
-    QList<qreal> values;
-    QStringList labels;
-    values.reserve(static_cast<qsizetype>(bars.size()));
-    labels.reserve(static_cast<qsizetype>(bars.size()));
-    for (const ChartBar& bar : bars) {
-      values.append(bar.value);
-      labels.append(QString::fromStdString(bar.label));
-    }
-    // Qt Charts lays out again for every change of the set or the axis, which
-    // costs tens of milliseconds with a thousand meters. Usually one meter's
-    // value changed and nothing else: change just that bar.
-    QStringList categories = ChartCategories(labels);
-    if (categories == m_labels && m_barSet->count() == values.size()) {
-      // Each replace lays out all bars again: past a few changed values one
-      // refill is cheaper.
-      std::vector<qsizetype> changed;
-      for (qsizetype i = 0; i < values.size() && changed.size() <= kFewBars; ++i)
-        if (m_barSet->at(i) != values[i]) changed.push_back(i);
-      if (changed.size() <= kFewBars) {
-        for (qsizetype i : changed) m_barSet->replace(i, values[i]);
-        return;
-      }
-    }
-    // Meters new to the table come at its end, the usual change while a
-    // site fills it: the axis takes just the new categories. Setting all of
-    // them again compares each with every other one, which took most of a
-    // second per draw with thousands of meters.
-    const qsizetype known = m_labels.size();
-    if (known > 0 && categories.size() > known && m_barSet->count() == known &&
-        std::equal(m_labels.cbegin(), m_labels.cend(), categories.cbegin())) {
-      std::vector<qsizetype> changed;
-      for (qsizetype i = 0; i < known && changed.size() <= kFewBars; ++i)
-        if (m_barSet->at(i) != values[i]) changed.push_back(i);
-      m_axisX->append(categories.mid(known));
-      if (changed.size() <= kFewBars) {
-        for (qsizetype i : changed) m_barSet->replace(i, values[i]);
-        m_barSet->append(values.mid(known));
-      } else {
-        m_barSet->remove(0, m_barSet->count());
-        m_barSet->append(values);
-      }
-      m_labels = std::move(categories);
-      FitLabels();
-      return;
-    }
-    m_barSet->remove(0, m_barSet->count());
-    const bool relabel = categories != m_labels;
-    if (relabel) {
-      m_axisX->setCategories(categories);
-      m_labels = std::move(categories);
-    }
-    m_barSet->append(values);
-    if (relabel) FitLabels();
+    std::vector<ChartBar> bars = SignalChartBars(m_table, column);
+    if (bars == m_bars) return;
+    m_bars = std::move(bars);
+    m_layout.valid = false;
+    update();
   } catch (const std::exception& e) {
     m_error(std::string("Exception drawing chart - ") + e.what());
   }

@@ -1,63 +1,96 @@
 #pragma once
 // Chart_db, "Signal Strength in dBm": one red bar per row of the telegram
-// table. Redrawing lays out every bar again, which with a thousand meters
-// costs more than decoding the telegrams, so the receive path marks the
-// chart stale and the chart draws at the end of a receive event, at line
-// rate no more often than every 100 ms (a timer draws what came meanwhile).
+// table over a fixed dBm axis, painted by this widget. A paint costs the
+// plot's pixels, not the meters: with more bars than pixel columns each
+// column shows the tallest of its bars (ChartColumns), and only the meter
+// IDs that fit side by side are written. Rebuilding the bars still reads
+// the whole table, so the receive path marks the chart stale and the chart
+// draws at the end of a receive event, at line rate no more often than
+// every 100 ms (a timer draws what came meanwhile), less often with many
+// meters.
 
-#include <QChartView>
 #include <QElapsedTimer>
+#include <QFont>
+#include <QRect>
 #include <QStringList>
+#include <QWidget>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "signal_chart.h"
 #include "string_grid.h"
 
-class QBarCategoryAxis;
-class QCategoryAxis;
-class QBarSeries;
-class QBarSet;
-class QChart;
 class QTimer;
-class QValueAxis;
 
-class SignalChartView : public QChartView {
+class SignalChartView : public QWidget {
   Q_OBJECT
 
  public:
+  // The left axis' fixed range, dBm.
+  static constexpr int kAxisMin = 20;
+  static constexpr int kAxisMax = 150;
+
   // `table` is read at every draw; `error` gets the line for the log window
   // when a draw fails.
   SignalChartView(const StringGrid& table, std::function<void(const std::string&)> error,
                   QWidget* parent = nullptr);
 
-  QBarSeries* Series() const { return m_series; }
   // The bars from `column` of the table, now.
   void Draw(int column);
   // A row was written: the chart is stale.
   void MarkStale() { m_stale = true; }
   // End of a receive event: draw when stale, at most every 100 ms.
   void ReceiveEventDone();
-  // The meter IDs shown under the bars: every `step`-th one, as many as
-  // fit the width side by side (0 when the chart is too low for any).
+
+  // What the chart shows. The bars of the last draw, the "0" bar first.
+  const std::vector<ChartBar>& Bars() const { return m_bars; }
+  QString Title() const;
+  QString AxisTitle() const;
+  QFont AxisTitleFont() const;
+  // Where the bars stand: bottom() is the line of kAxisMin, top() that of kAxisMax.
+  QRect PlotArea() const;
+  // The dBm values written on the left axis: every 10 where they fit above
+  // each other, else coarser.
+  QStringList AxisLabels() const;
+  int AxisStep() const;
+  // The meter IDs written under the bars, turned 90 degrees: every
+  // `step`-th one, as many as fit the width side by side (none when the
+  // chart is too low for any).
   QStringList ShownLabels() const;
-  int LabelStep() const { return m_step; }
+  int LabelStep() const;
+
+  QSize sizeHint() const override { return {400, 240}; }
+  QSize minimumSizeHint() const override { return {120, 80}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
+  // Where everything goes at the widget's size; made again after a resize,
+  // a font change or new bars.
+  struct Layout {
+    bool valid = false;
+    QRect chart;  // the white background
+    QRect plot;   // bottom(): the kAxisMin line
+    int axisStep = 10;
+    int labelStep = 1;
+    int labelsTop = 0;  // the bottom labels' ends
+    int labelsHeight = 0;
+    int dbmLabelsLeft = 0;
+    int dbmLabelsWidth = 0;
+    std::vector<ChartColumn> columns;
+    std::vector<size_t> shown;  // indexes of the bars whose IDs are written
+  };
+  const Layout& Laid() const;
+  int ValueY(const Layout& layout, int value) const;
+
   const StringGrid& m_table;
   std::function<void(const std::string&)> m_error;
-  QChart* m_chart = nullptr;
-  QBarSeries* m_series = nullptr;
-  QBarSet* m_barSet = nullptr;
-  QBarCategoryAxis* m_axisX = nullptr;
-  QValueAxis* m_axisY = nullptr;
-  // Lays the bottom labels out for the plot's width: with hundreds of meters
-  // only every n-th ID is written, and bars stay at least a pixel wide.
-  void FitLabels();
-
-  QCategoryAxis* m_labelAxis = nullptr;  // the IDs that are written
-  int m_step = 1;
-  bool m_fitting = false;
-  QStringList m_labels;   // the bottom axis' categories as last set
+  std::vector<ChartBar> m_bars;
+  mutable Layout m_layout;
   bool m_stale = false;   // rows written since the chart was last drawn
   QElapsedTimer m_drawn;  // since the chart was last drawn
   qint64 m_drawMs = 0;    // how long the last draw took
@@ -71,7 +104,3 @@ qint64 ChartDrawIntervalMs(qint64 lastDrawMs);
 // And with `meters` bars at least 100 ms per 250 meters (400 ms for a
 // thousand), at most a second.
 qint64 ChartMetersIntervalMs(qint64 meters);
-
-// Category labels for the chart's bottom axis: the axis drops empty and
-// repeated names, so those are made distinct with invisible characters.
-QStringList ChartCategories(const QStringList& labels);

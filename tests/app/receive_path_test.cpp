@@ -1,23 +1,21 @@
 #include <gtest/gtest.h>
 
-#include <QBarCategoryAxis>
-#include <QBarSeries>
-#include <QBarSet>
-#include <QChart>
-#include <QChartView>
 #include <QCheckBox>
+#include <QFontMetrics>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTest>
-#include <QValueAxis>
 #include <cstring>
+#include <set>
 #include <stdexcept>
 
 #include "app_test_util.h"
 #include "hex.h"
 #include "log_memo.h"
 #include "signal_chart.h"
+#include "signal_chart_view.h"
 #include "status_bar_clock.h"
 
 namespace {
@@ -81,20 +79,7 @@ struct ReceiveFixture : FormFixture {
 const char* const kStamp = "07.12.2026, 09:05:03: ";
 
 // The chart's bars and their labels are those the table gives.
-bool ChartShowsTable(TForm1& form) {
-  const std::vector<ChartBar> bars = SignalChartBars(form.Table(), 6);
-  QBarSet* set = form.Series1->barSets().at(0);
-  if (set->count() != static_cast<qsizetype>(bars.size())) return false;
-  QStringList labels;
-  for (size_t i = 0; i < bars.size(); ++i) {
-    if (set->at(static_cast<qsizetype>(i)) != bars[i].value) return false;
-    labels.append(QString::fromStdString(bars[i].label));
-  }
-  QBarCategoryAxis* axis = nullptr;
-  for (QAbstractAxis* a : form.Series1->attachedAxes())
-    if (auto* categories = qobject_cast<QBarCategoryAxis*>(a)) axis = categories;
-  return axis && axis->categories() == ChartCategories(labels);
-}
+bool ChartShowsTable(TForm1& form) { return form.Chart_db->Bars() == SignalChartBars(form.Table(), 6); }
 
 }  // namespace
 
@@ -145,31 +130,14 @@ TEST(ReceivePath, TelegramsReachTheLogTheTableTheStatusBarAndTheChart) {
   // The last row written, not the last telegram heard.
   EXPECT_EQ(form.StatusPanel(0), "Last read device: 12345678");
 
-  auto* view = Find<QChartView>(form, "Chart_db");
-  ASSERT_NE(view, nullptr);
-  QChart* chart = view->chart();
-  EXPECT_EQ(chart->title(), "Signal Strength in dBm");
-  EXPECT_FALSE(chart->legend()->isVisible());
-  ASSERT_EQ(chart->series().size(), 1);
-  auto* series = qobject_cast<QBarSeries*>(chart->series()[0]);
-  ASSERT_NE(series, nullptr);
-  ASSERT_EQ(series->barSets().size(), 1);
-  QBarSet* set = series->barSets()[0];
-  EXPECT_EQ(set->color(), QColor(255, 0, 0));
+  auto* chart = Find<SignalChartView>(form, "Chart_db");
+  ASSERT_NE(chart, nullptr);
+  EXPECT_EQ(chart->Title(), "Signal Strength in dBm");
   // Receive events close together share one redraw, once the event loop ran.
   ASSERT_TRUE(QTest::qWaitFor([&] { return ChartShowsTable(form); }, 5000));
-  ASSERT_EQ(set->count(), 3);
-  EXPECT_EQ(set->at(0), 0);
-  EXPECT_EQ(set->at(1), 32);
-  EXPECT_EQ(set->at(2), 40);
-  auto* axisX = qobject_cast<QBarCategoryAxis*>(chart->axes(Qt::Horizontal)[0]);
-  EXPECT_EQ(axisX->categories(), (QStringList{"0", "12345678", "00000042"}));
-  EXPECT_EQ(axisX->labelsAngle(), -90);
-  auto* axisY = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical)[0]);
-  EXPECT_EQ(axisY->min(), 20);
-  EXPECT_EQ(axisY->max(), 150);
-  EXPECT_EQ(axisY->titleText(), "dBm");
-  EXPECT_TRUE(axisY->titleFont().bold());
+  EXPECT_EQ(chart->Bars(), (std::vector<ChartBar>{{0, 0, "0"}, {1, 32, "12345678"}, {2, 40, "00000042"}}));
+  EXPECT_EQ(chart->AxisTitle(), "dBm");
+  EXPECT_TRUE(chart->AxisTitleFont().bold());
 }
 
 TEST(ReceivePath, ControlsAreReadAtEveryEvent) {
@@ -229,7 +197,7 @@ TEST(SignalChart, DrawsLessOftenWhenDrawingTakesLong) {
 }
 
 // A chart of many meters waits longer between draws whatever a draw took:
-// painting the bars comes after it. A burst to a thousand meters still ends
+// reading the bars from the table grows with them. A burst to a thousand meters still ends
 // with the chart showing the table.
 TEST(SignalChart, ManyMetersAreDrawnLessOften) {
   const std::pair<qint64, qint64> cases[] = {{0, 100},   {1, 100},    {250, 100},
@@ -240,17 +208,28 @@ TEST(SignalChart, ManyMetersAreDrawnLessOften) {
   TForm1& form = f.MakeWired();
   for (int round = 0; round < 2; ++round)
     for (int i = 0; i < 1000; ++i)
-      f.Receive({Frame(std::to_string(30000000 + i), 0x7A, 0x41, static_cast<std::uint8_t>(0x60 + 2 * round))});
+      f.Receive(
+          {Frame(std::to_string(30000000 + i), 0x7A, 0x41, static_cast<std::uint8_t>(0x60 + 2 * round))});
   EXPECT_TRUE(QTest::qWaitFor([&] { return ChartShowsTable(form); }, 10000));
-  EXPECT_EQ(form.Series1->barSets().at(0)->at(1000), 0x62 >> 1);
+  EXPECT_EQ(form.Chart_db->Bars().at(1000).value, 0x62 >> 1);
 }
 
-TEST(SignalChart, CategoriesStayDistinctForTheAxis) {
-  EXPECT_EQ(ChartCategories({"0", "12345678", "87654321"}), (QStringList{"0", "12345678", "87654321"}));
-  const QStringList odd = ChartCategories({"0", "", "11", "11", ""});
-  ASSERT_EQ(odd.size(), 5);
-  EXPECT_EQ(QSet<QString>(odd.begin(), odd.end()).size(), 5);
-  EXPECT_EQ(odd[2].trimmed(), "11");
+// Rows without an ID or with the same ID as another keep a bar and a label
+// of their own.
+TEST(SignalChart, EmptyAndRepeatedIdsKeepTheirOwnBars) {
+  StringGrid table = MakeTelegramTable();
+  table.SetRowCount(5);
+  const char* ids[] = {"", "11", "11", ""};
+  for (int r = 1; r <= 4; ++r) {
+    table.SetCell(kColMeterId, r, ids[r - 1]);
+    table.SetCell(kColRssi, r, std::to_string(40 + r));
+  }
+  SignalChartView chart(table, [](const std::string&) {});
+  chart.resize(400, 300);
+  chart.Draw(kColRssi);
+  EXPECT_EQ(chart.Bars(),
+            (std::vector<ChartBar>{{0, 0, "0"}, {1, 41, ""}, {2, 42, "11"}, {3, 43, "11"}, {4, 44, ""}}));
+  EXPECT_EQ(chart.ShownLabels(), (QStringList{"0", "", "11", "11", ""}));
 }
 
 TEST(SignalChart, ImportedRowsWithoutIdsOrNumbersStillGetTheirBars) {
@@ -264,45 +243,127 @@ TEST(SignalChart, ImportedRowsWithoutIdsOrNumbersStillGetTheirBars) {
     table.SetCell(6, r + 1, rows[r][1]);
   }
   form.DrawSignalChart(6);
-  auto* series = qobject_cast<QBarSeries*>(Find<QChartView>(form, "Chart_db")->chart()->series()[0]);
-  QBarSet* set = series->barSets()[0];
-  ASSERT_EQ(set->count(), 4);
-  EXPECT_EQ(set->at(1), 45);
-  EXPECT_EQ(set->at(3), 0);
-  QBarCategoryAxis* axisX = nullptr;
-  for (QAbstractAxis* axis : series->attachedAxes())
-    if (auto* a = qobject_cast<QBarCategoryAxis*>(axis)) axisX = a;
-  ASSERT_NE(axisX, nullptr);
-  EXPECT_EQ(axisX->count(), 4);
+  auto* chart = Find<SignalChartView>(form, "Chart_db");
+  const std::vector<ChartBar>& bars = chart->Bars();
+  ASSERT_EQ(bars.size(), 4u);
+  EXPECT_EQ(bars[1].value, 45);
+  EXPECT_EQ(bars[2].label, "");
+  EXPECT_EQ(bars[3].value, 0);
 
   // Same number of bars, another meter in a row: the labels follow, and a
   // changed value alone changes only its bar.
   table.SetCell(1, 1, "22222222");
   table.SetCell(6, 3, "70");
   form.DrawSignalChart(6);
-  EXPECT_EQ(axisX->at(1), "22222222");
-  EXPECT_EQ(set->at(3), 70);
+  EXPECT_EQ(chart->Bars().at(1).label, "22222222");
+  EXPECT_EQ(chart->Bars().at(3).value, 70);
   table.SetCell(6, 1, "99");
   form.DrawSignalChart(6);
-  EXPECT_EQ(set->at(1), 99);
-  EXPECT_EQ(set->count(), 4);
+  EXPECT_EQ(chart->Bars().at(1).value, 99);
+  EXPECT_EQ(chart->Bars().size(), 4u);
 
   // Fewer rows: the bars shrink with the table.
   DeleteGridRow(2, table);
   form.DrawSignalChart(6);
-  EXPECT_EQ(set->count(), 3);
-  EXPECT_EQ(axisX->count(), 3);
+  EXPECT_EQ(chart->Bars().size(), 3u);
 
-  // Rows added at the end with an empty and a repeated ID: only the new
-  // categories go to the axis, still distinct.
+  // Rows added at the end with an empty and a repeated ID.
   table.SetRowCount(table.RowCount() + 2);
   table.SetCell(1, table.RowCount() - 2, "");
   table.SetCell(6, table.RowCount() - 2, "61");
   table.SetCell(1, table.RowCount() - 1, "22222222");
   table.SetCell(6, table.RowCount() - 1, "62");
   form.DrawSignalChart(6);
-  EXPECT_EQ(axisX->count(), 5);
+  EXPECT_EQ(chart->Bars().size(), 5u);
   EXPECT_TRUE(ChartShowsTable(form));
+}
+
+// Red pixels in column x of the plot, counted up from the kAxisMin line.
+int RedHeight(const QImage& image, const QRect& plot, int x) {
+  int height = 0;
+  for (int y = plot.bottom() - 1; y >= plot.top() - 1 && image.pixelColor(x, y) == QColor(255, 0, 0); --y)
+    ++height;
+  return height;
+}
+
+// The bars stand on the fixed 20 to 150 dBm axis: values outside it show as
+// nothing or as a full bar, and each bar stands in the middle of its slot.
+// The IDs below are written upwards.
+TEST(SignalChart, BarsStandOnTheFixedAxis) {
+  struct Case {
+    const char* value;
+    int dbm;  // the height it stands for
+  } cases[] = {{"10", 20},   {"19", 20},   {"20", 20},   {"21", 21},  {"85", 85}, {"149", 149},
+               {"150", 150}, {"151", 150}, {"400", 150}, {"n/a", 20}, {"-7", 20}};
+  StringGrid table = MakeTelegramTable();
+  table.SetRowCount(int(std::size(cases)) + 1);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    table.SetCell(kColMeterId, int(i) + 1, std::to_string(12345670 + i));
+    table.SetCell(kColRssi, int(i) + 1, cases[i].value);
+  }
+  SignalChartView chart(table, [](const std::string&) {});
+  chart.resize(700, 450);
+  chart.Draw(kColRssi);
+  const QImage image = chart.grab().toImage();
+  const QRect plot = chart.PlotArea();
+  ASSERT_GT(plot.height(), 200);
+  EXPECT_EQ(chart.AxisLabels(), (QStringList{"20", "30", "40", "50", "60", "70", "80", "90", "100", "110",
+                                             "120", "130", "140", "150"}));
+  const double slot = double(plot.width()) / double(std::size(cases) + 1);
+  const auto middle = [&](size_t bar) { return plot.left() + int((double(bar) + 0.5) * slot); };
+  EXPECT_EQ(RedHeight(image, plot, middle(0)), 0) << "the \"0\" bar";
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const double expected = (cases[i].dbm - 20) * (plot.bottom() - plot.top()) / 130.0;
+    EXPECT_NEAR(RedHeight(image, plot, middle(i + 1)), expected, 1.0) << cases[i].value;
+    // Nothing red between the bars.
+    EXPECT_EQ(RedHeight(image, plot, middle(i + 1) + int(slot / 2)), 0) << cases[i].value;
+  }
+
+  // An ID under its bar reads upwards: its ink is much taller than wide.
+  QRect ink;
+  const int x = middle(1);
+  for (int y = plot.bottom() + 2; y < image.height(); ++y)
+    for (int dx = -int(slot / 2) + 1; dx < int(slot / 2); ++dx)
+      if (qGray(image.pixel(x + dx, y)) < 128) ink |= QRect(x + dx, y, 1, 1);
+  ASSERT_FALSE(ink.isEmpty());
+  EXPECT_GT(ink.height(), 3 * ink.width());
+}
+
+// A hundred thousand meters, more than the plot has pixel columns: every
+// column shows the tallest of its bars, so a strong value is not lost among
+// weak ones, and only the IDs that fit are written.
+TEST(SignalChart, ManyMoreMetersThanPixels) {
+  const int meters = 100000;
+  StringGrid table = MakeTelegramTable();
+  table.SetRowCount(meters + 1);
+  for (int r = 1; r <= meters; ++r) {
+    table.SetCell(kColMeterId, r, std::to_string(10000000 + r));
+    table.SetCell(kColRssi, r, "85");
+  }
+  const std::set<int> strong = {2, 50000, meters};
+  for (int r : strong) table.SetCell(kColRssi, r, "150");
+  SignalChartView chart(table, [](const std::string&) {});
+  chart.resize(500, 250);
+  chart.Draw(kColRssi);
+  const QImage image = chart.grab().toImage();
+  const QRect plot = chart.PlotArea();
+  ASSERT_LT(plot.width(), meters / 100);
+  const int span = plot.bottom() - plot.top();
+  std::set<int> full;
+  for (int x = plot.left(); x <= plot.right(); ++x) {
+    const int height = RedHeight(image, plot, x);
+    if (height >= span - 1)
+      full.insert(x);
+    else
+      EXPECT_NEAR(height, span / 2.0, 1.0) << x;
+  }
+  std::set<int> expected;
+  for (int r : strong) expected.insert(plot.left() + int((r + 0.5) * plot.width() / (meters + 1)));
+  EXPECT_EQ(full, expected);
+  const QStringList shown = chart.ShownLabels();
+  ASSERT_GT(shown.size(), 1);
+  EXPECT_LE(shown.size() * QFontMetrics(chart.font()).height(), plot.width());
+  EXPECT_EQ(shown[0], "0");
 }
 
 // A burst of receive events draws the chart at once for the first and then
@@ -337,8 +398,8 @@ TEST(SignalChart, FollowsTheTableAfterEveryKindOfBurst) {
     SCOPED_TRACE(c.what);
     burst(c.first, c.last, c.rssi);
     ASSERT_TRUE(QTest::qWaitFor([&] { return ChartShowsTable(form); }, 5000));
-    EXPECT_EQ(form.Series1->barSets().at(0)->count(), c.barsAfter);
-    EXPECT_EQ(form.Series1->barSets().at(0)->at(c.last + 1), c.rssi >> 1);
+    EXPECT_EQ(form.Chart_db->Bars().size(), size_t(c.barsAfter));
+    EXPECT_EQ(form.Chart_db->Bars().at(size_t(c.last) + 1).value, c.rssi >> 1);
   }
 }
 

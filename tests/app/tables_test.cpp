@@ -5,9 +5,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QBarCategoryAxis>
-#include <QBarSeries>
-#include <QBarSet>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDir>
@@ -29,6 +26,7 @@
 #include "log_memo.h"
 #include "program.h"
 #include "settings_window.h"
+#include "signal_chart_view.h"
 #include "telegram_decoder.h"
 
 namespace {
@@ -120,10 +118,10 @@ struct Bars {
 
 Bars ChartBars(TForm1& form) {
   Bars bars;
-  QBarSet* set = form.Series1->barSets().at(0);
-  for (int i = 0; i < set->count(); ++i) bars.values.append(set->at(i));
-  for (QAbstractAxis* axis : form.Series1->attachedAxes())
-    if (auto* categories = qobject_cast<QBarCategoryAxis*>(axis)) bars.labels = categories->categories();
+  for (const ChartBar& bar : form.Chart_db->Bars()) {
+    bars.values.append(bar.value);
+    bars.labels.append(QString::fromStdString(bar.label));
+  }
   return bars;
 }
 
@@ -720,7 +718,8 @@ TEST(SaveLogFile, ReceivedFramesAreSavedAsTheirText) {
   f.prompts.fileAnswers = {file};
   form.Savelogfile1->trigger();
   EXPECT_EQ(ReadFile(file),
-            "\r\n07.12.2026, 09:05:03: 68 04 44 2D 2C 80 16 \r\n68 04 44 2D 2C 80 16 \r\nException - bad answer\r\n");
+            "\r\n07.12.2026, 09:05:03: 68 04 44 2D 2C 80 16 \r\n68 04 44 2D 2C 80 16 \r\nException - bad "
+            "answer\r\n");
 }
 
 TEST(SaveLogFile, FailuresAreShownAndLogged) {

@@ -15,8 +15,9 @@ TEST(TelegramDecoder, CiCheck) {
   DecoderFixture f;
   const Bytes wrong = WrapFrame(MeterTelegram("11223344", 0x7B, 0x01), 0x80);
   f.Decode(wrong);
-  EXPECT_EQ(f.log.lines, (std::vector<std::string>{
-                             "Wrong CI-field - 7B, full frame below, at 09:07:05, 07.12.2026", HexText(wrong)}));
+  EXPECT_EQ(f.log.lines,
+            (std::vector<std::string>{"Wrong CI-field - 7B, full frame below, at 09:07:05, 07.12.2026",
+                                      HexText(wrong)}));
   EXPECT_EQ(f.table.Cell(kColMeterId, 1), "");
 
   // With the box off it is logged and stops at the repeated-bit test.
@@ -42,10 +43,10 @@ TEST(TelegramDecoder, RowsByRepeatedBitAndHeader) {
   };
   const Case cases[] = {
       {"7A not repeated", MeterTelegram("00000001", 0x7A, 0x40), false, "", "", ""},
-      {"7A repeated", MeterTelegram("00000001", 0x7A, 0x41, 0x05, 0x08), true, "", "C=0x44, Stat=0x08, SIG=0x41",
-       "AES-128, Mode 5 (Dedicated IV). 4 blocks to decrypt. "},
-      {"72 repeated", MeterTelegram("00000001", 0x72, 0x31, 0x25), true, "87654321", "C=0x44, Stat=0x00, SIG=0x31",
-       "AES-128, Mode 5 (Dedicated IV). 3 blocks to decrypt. "},
+      {"7A repeated", MeterTelegram("00000001", 0x7A, 0x41, 0x05, 0x08), true, "",
+       "C=0x44, Stat=0x08, SIG=0x41", "AES-128, Mode 5 (Dedicated IV). 4 blocks to decrypt. "},
+      {"72 repeated", MeterTelegram("00000001", 0x72, 0x31, 0x25), true, "87654321",
+       "C=0x44, Stat=0x00, SIG=0x31", "AES-128, Mode 5 (Dedicated IV). 3 blocks to decrypt. "},
       {"78 repeated", MeterTelegram("00000001", 0x78, 0x01), true, "", "C=0x44, Stat=0x00, SIG=0x01",
        "Not encrypted (no header)"},
       {"71 alarm", MeterTelegram("00000001", 0x71, 0x01), false, "", "", ""},
@@ -62,8 +63,9 @@ TEST(TelegramDecoder, RowsByRepeatedBitAndHeader) {
       EXPECT_TRUE(f.rowsWritten.empty());
       continue;
     }
-    const std::vector<std::string> expected = {
-        "1", "00000001", "ELS", c.aux, c.control, "Water", "90", "09:07:05", "07.12.2026", c.notes, HexText(frame)};
+    const std::vector<std::string> expected = {"1",          "00000001", "ELS",         c.aux,
+                                               c.control,    "Water",    "90",          "09:07:05",
+                                               "07.12.2026", c.notes,    HexText(frame)};
     EXPECT_EQ(f.table.Row(1), expected);
     EXPECT_EQ(f.status, "Last read device: 00000001");
     EXPECT_EQ(f.rowsWritten, std::vector<int>{1});
@@ -129,7 +131,8 @@ TEST(TelegramDecoder, RepeaterRoutingAndServiceFilter) {
   f.Decode(repeater);
   f.Decode(renamed);
   // The unrelated meter adds no log line but still gets its row.
-  EXPECT_EQ(f.log.lines, (std::vector<std::string>{DecoderFixture::LogLine(repeater), DecoderFixture::LogLine(renamed)}));
+  EXPECT_EQ(f.log.lines,
+            (std::vector<std::string>{DecoderFixture::LogLine(repeater), DecoderFixture::LogLine(renamed)}));
   EXPECT_EQ(f.repeaterFrames, (std::vector<Bytes>{repeater, renamed}));
   EXPECT_EQ(f.table.RowCount(), 2);
   EXPECT_EQ(f.table.Cell(kColMeterId, 1), "00000009");
@@ -190,6 +193,46 @@ TEST(TelegramDecoder, ChartBarsFromTheTable) {
             (std::vector<ChartBar>{{0, 0, "0"}, {1, 90, "A"}, {3, 0, "C"}, {4, 12, "D"}}));
 }
 
+// Where the bars go across the plot: a tenth of the slot wide while they
+// fit, and one pixel column each for the tallest of its bars once they
+// outnumber the pixels.
+TEST(TelegramDecoder, ChartColumnsAcrossThePlot) {
+  const auto bars = [](std::vector<int> values) {
+    std::vector<ChartBar> out;
+    for (size_t i = 0; i < values.size(); ++i) out.push_back({int(i), values[i], ""});
+    return out;
+  };
+  struct Case {
+    const char* what;
+    std::vector<int> values;
+    int width;
+    std::vector<ChartColumn> expected;
+  } cases[] = {
+      {"no bars", {}, 400, {}},
+      {"no room", {50}, 0, {}},
+      {"wide slots", {0, 90, 40, 151}, 400, {{45, 11, 0}, {145, 11, 90}, {245, 11, 40}, {345, 11, 151}}},
+      {"narrow slots, a pixel each", {0, 60, 70}, 10, {{1, 1, 0}, {5, 1, 60}, {8, 1, 70}}},
+      {"one bar per pixel", {1, 2, 3, 4, 5}, 5, {{0, 1, 1}, {1, 1, 2}, {2, 1, 3}, {3, 1, 4}, {4, 1, 5}}},
+      {"one bar more than pixels",
+       {1, 2, 9, 3, 4, 5},
+       5,
+       {{0, 1, 1}, {1, 1, 2}, {2, 1, 9}, {3, 1, 4}, {4, 1, 5}}},
+      {"five bars per pixel", {30, 90, 40, 0, 20, 60, 61, 62, 63, 25}, 2, {{0, 1, 90}, {1, 1, 63}}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ChartColumns(bars(c.values), c.width), c.expected) << c.what;
+
+  // A hundred thousand meters in 400 pixels: one strong value among them
+  // still shows, in the column where its bar would stand.
+  std::vector<int> many(100000, 40);
+  many[54321] = 150;
+  const std::vector<ChartColumn> columns = ChartColumns(bars(many), 400);
+  ASSERT_EQ(columns.size(), 400u);
+  for (int x = 0; x < 400; ++x) {
+    EXPECT_EQ(columns[size_t(x)].left, x);
+    EXPECT_EQ(columns[size_t(x)].value, x == 217 ? 150 : 40) << x;
+  }
+}
+
 // The public reference telegrams decode to the facts recorded with them.
 TEST(TelegramDecoder, ReferenceTelegrams) {
   std::ifstream in(VELRPT_SOURCE_DIR "/tests/data/reference_telegrams.tsv");
@@ -209,7 +252,9 @@ TEST(TelegramDecoder, ReferenceTelegrams) {
     }());
     if (telegram.size() + 1 > 255) continue;
     SCOPED_TRACE(col[0].substr(0, 40));
-    auto unquote = [](std::string s) { return s.size() >= 2 && s.front() == '"' ? s.substr(1, s.size() - 2) : s; };
+    auto unquote = [](std::string s) {
+      return s.size() >= 2 && s.front() == '"' ? s.substr(1, s.size() - 2) : s;
+    };
 
     // Mark it repeated so that it enters the table, as the repeater would.
     Bytes repeated = telegram;
@@ -231,8 +276,8 @@ TEST(TelegramDecoder, ReferenceTelegrams) {
     EXPECT_EQ(f.table.Cell(kColManufacturer, 1), col[1]);
     EXPECT_EQ(f.table.Cell(kColMedium, 1), col[6]);
     const std::string sig = HexByte(std::uint8_t(std::stoi(col[8], nullptr, 16) | 1));
-    EXPECT_EQ(f.table.Cell(kColControl, 1), "C=0x" + HexByte(std::uint8_t(telegram[0])) + ", Stat=0x" + col[7] +
-                                                ", SIG=0x" + sig);
+    EXPECT_EQ(f.table.Cell(kColControl, 1),
+              "C=0x" + HexByte(std::uint8_t(telegram[0])) + ", Stat=0x" + col[7] + ", SIG=0x" + sig);
     EXPECT_EQ(f.table.Cell(kColNotes, 1), unquote(col[10]));  // bit 0 is not part of the notes
   }
   EXPECT_GE(checked, 35);
