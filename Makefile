@@ -16,7 +16,7 @@ export CCACHE_BASEDIR ?= $(CURDIR)
 export QT_QPA_PLATFORM ?= offscreen
 export XDG_RUNTIME_DIR ?= /tmp/velrpt-runtime-$(shell id -u)
 
-.PHONY: all deps configure build run test test-asan test-tsan bench fuzz package clean
+.PHONY: all deps configure build run test test-asan test-tsan test-drivers bench fuzz package clean
 
 all: build
 
@@ -56,6 +56,12 @@ test-tsan: deps
 	@mkdir -p -m 700 $(XDG_RUNTIME_DIR)
 	cd build-tsan && TSAN_OPTIONS="$(TSAN_OPTIONS_ALL)" \
 	  ctest --output-on-failure -j $(JOBS) -L 'serial|sim|e2e|cli' $(CTEST_ARGS)
+
+# velrpt-cli on the kernel's 8250 and ftdi_sio drivers in a QEMU VM (no KVM
+# needed); TEST_DRIVERS_ARGS passes options on, e.g. --skip-file FILE.
+TEST_DRIVERS_ARGS ?=
+test-drivers: build
+	scripts/test-drivers $(BUILD) $(TEST_DRIVERS_ARGS)
 
 bench: build
 	scripts/run-bench $(BUILD)
