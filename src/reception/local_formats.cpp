@@ -8,6 +8,26 @@
 #include <cstdio>
 #include <ctime>
 
+#include "civil_date.h"
+
+std::int64_t LocalMs(const LocalTime& t) {
+  const std::int64_t days = DaysFromCivil(t.year, t.month, t.day);
+  return ((days * 24 + t.hour) * 60 + t.minute) * 60000 + std::int64_t{t.second} * 1000 + t.msec;
+}
+
+LocalTime FromLocalMs(std::int64_t ms) {
+  const std::int64_t days = FloorDiv(ms, 86400000);
+  const std::int64_t rest = ms - days * 86400000;
+  const CivilDate date = CivilFromDays(days);
+  LocalTime t;
+  t.year = date.year, t.month = date.month, t.day = date.day;
+  t.hour = static_cast<int>(rest / 3600000);
+  t.minute = static_cast<int>(rest / 60000 % 60);
+  t.second = static_cast<int>(rest / 1000 % 60);
+  t.msec = static_cast<int>(rest % 1000);
+  return t;
+}
+
 LocalTime SystemClock::Now() const {
   // Local time needs the time zone, and looking at it means a stat of
   // /etc/localtime (or reading TZ) each time - most of what a frame cost at

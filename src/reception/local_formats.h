@@ -16,6 +16,12 @@ struct LocalTime {
   bool operator==(const LocalTime&) const = default;
 };
 
+// Milliseconds on the local calendar (1970-01-01 00:00 local = 0), no zone:
+// sortable and comparable when both sides are local, and turned back into
+// the same local date and time.
+std::int64_t LocalMs(const LocalTime& t);
+LocalTime FromLocalMs(std::int64_t ms);
+
 class Clock {
  public:
   virtual ~Clock() = default;

@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "civil_date.h"
+
 namespace sim {
 
 std::uint16_t PackManufacturer(std::string_view letters) {
@@ -87,36 +89,16 @@ std::optional<Bytes> ParseHex(std::string_view text) {
   return out;
 }
 
-namespace {
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-std::int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy =
-      (153 * static_cast<unsigned>(m + (m > 2 ? -3 : 9)) + 2) / 5 + static_cast<unsigned>(d) - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-}  // namespace
-
 std::int64_t ToSeconds(const CivilTime& t) {
   return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
 CivilTime FromSeconds(std::int64_t s) {
-  std::int64_t days = s >= 0 ? s / 86400 : (s - 86399) / 86400;
-  std::int64_t rest = s - days * 86400;
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(days - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
+  const std::int64_t days = FloorDiv(s, 86400);
+  const std::int64_t rest = s - days * 86400;
+  const CivilDate date = CivilFromDays(days);
   CivilTime t;
-  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  t.year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (t.month <= 2));
+  t.year = date.year, t.month = date.month, t.day = date.day;
   t.hour = static_cast<int>(rest / 3600);
   t.minute = static_cast<int>(rest / 60 % 60);
   t.second = static_cast<int>(rest % 60);
@@ -130,6 +112,10 @@ CivilTime LocalNow() {
   return CivilTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
+// The simulated repeater keeps its own type F codec instead of the
+// program's: it stands for the device the program must agree with, so a
+// fault in the program's year folding shows as a wrong clock, not as two
+// copies agreeing with each other.
 Bytes EncodeTypeF(const CivilTime& t) {
   const int y = ((t.year - 2000) % 128 + 128) % 128;
   Bytes out;
