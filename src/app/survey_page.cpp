@@ -31,7 +31,7 @@ const char* const kTitles[survey::kColumnCount] = {"Meter ID",
                                                    "Rep. max",
                                                    "First heard",
                                                    "Last heard",
-                                                   "Path (repeated - direct mean)"};
+                                                   "Path (dB gained via repeater)"};
 
 // A cell holding the separator or a quote goes out quoted.
 std::string Quoted(const std::string& cell, const std::string& separator) {
@@ -44,6 +44,13 @@ std::string Quoted(const std::string& cell, const std::string& separator) {
   }
   return out + '"';
 }
+
+// The signal columns show the transceiver's values, which are dBm without
+// their minus sign: the operator must know which way is better.
+constexpr char kSignTip[] =
+    "Signal values are dBm without the minus sign: 107 is -107 dBm, so the smaller number is the "
+    "stronger signal. Path: how many dB stronger the repeated copy is than the direct one "
+    "(direct mean minus repeated mean).";
 
 }  // namespace
 
@@ -73,6 +80,7 @@ QVariant SurveyModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant SurveyModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role == Qt::ToolTipRole && orientation == Qt::Horizontal) return QString::fromLatin1(kSignTip);
   if (role != Qt::DisplayRole) return {};
   if (orientation == Qt::Vertical) return section + 1;
   return section >= 0 && section < survey::kColumnCount ? QString::fromLatin1(kTitles[section]) : QVariant();

@@ -5,8 +5,16 @@
 
 namespace {
 
-// As the decoder: a field counts only when it lies before the signal byte.
+// The telegram proper lies between the length byte and the signal-strength
+// byte; a field counts only when it lies wholly inside it, so a short frame
+// never has its signal or end byte read as a header field.
 bool HasField(std::string_view frame, size_t lastOffset) { return lastOffset + 3 <= frame.size(); }
+
+// Four bytes, the highest offset first, as one number.
+std::uint32_t Word32(std::string_view frame, size_t highest) {
+  return std::uint32_t{ByteAt(frame, highest)} << 24 | std::uint32_t{ByteAt(frame, highest - 1)} << 16 |
+         std::uint32_t{ByteAt(frame, highest - 2)} << 8 | ByteAt(frame, highest - 3);
+}
 
 // The ID text is 8 hex digits of 4 bytes, so it equals an option's text only
 // when that text is those 8 digits in upper case.
@@ -26,6 +34,38 @@ bool SameId(std::uint32_t id, const std::string& text) {
   return value == id;
 }
 
+bool IsAnswerId(std::uint32_t id, const DecodeOptions& options) {
+  if (SameId(id, options.repeaterId) || SameId(id, options.newId)) return true;
+  for (const std::string& other : options.answerIds)
+    if (SameId(id, other)) return true;
+  return false;
+}
+
+// Status and configuration bytes lie where the CI's header puts them.
+void ReadHeader(std::string_view frame, FrameFacts& f) {
+  switch (f.ci) {
+    case 0x7A:
+      f.hasHeader = HasField(frame, 15);
+      if (f.hasHeader)
+        f.status = ByteAt(frame, 13), f.config1 = ByteAt(frame, 14), f.config2 = ByteAt(frame, 15);
+      break;
+    case 0x72:
+      f.hasAux = HasField(frame, 15);
+      if (f.hasAux) f.auxId = Word32(frame, 15);
+      f.hasHeader = HasField(frame, 23);
+      if (f.hasHeader)
+        f.status = ByteAt(frame, 21), f.config1 = ByteAt(frame, 22), f.config2 = ByteAt(frame, 23);
+      break;
+    case 0x78:
+      f.hasHeader = HasField(frame, 22);
+      if (f.hasHeader) f.status = ByteAt(frame, 21), f.config1 = ByteAt(frame, 22);
+      break;
+    default:
+      break;
+  }
+  f.repeated = f.hasHeader && (f.config1 & 0x01) != 0;
+}
+
 }  // namespace
 
 FrameFacts ReadFrameFacts(std::string_view frame, const DecodeOptions& options) {
@@ -39,8 +79,7 @@ FrameFacts ReadFrameFacts(std::string_view frame, const DecodeOptions& options) 
     f.c = ByteAt(frame, 2);
     f.manufacturer[0] = ByteAt(frame, 3);
     f.manufacturer[1] = ByteAt(frame, 4);
-    f.id = std::uint32_t{ByteAt(frame, 8)} << 24 | std::uint32_t{ByteAt(frame, 7)} << 16 |
-           std::uint32_t{ByteAt(frame, 6)} << 8 | ByteAt(frame, 5);
+    f.id = Word32(frame, 8);
   }
   if (f.hasType) {
     f.version = ByteAt(frame, 9);
@@ -48,31 +87,13 @@ FrameFacts ReadFrameFacts(std::string_view frame, const DecodeOptions& options) 
   }
   if (f.hasCI) {
     f.ci = ByteAt(frame, 11);
-    switch (f.ci) {
-      case 0x7A:
-        f.hasHeader = HasField(frame, 15);
-        if (f.hasHeader)
-          f.status = ByteAt(frame, 13), f.config1 = ByteAt(frame, 14), f.config2 = ByteAt(frame, 15);
-        break;
-      case 0x72:
-        f.hasHeader = HasField(frame, 23);
-        if (f.hasHeader)
-          f.status = ByteAt(frame, 21), f.config1 = ByteAt(frame, 22), f.config2 = ByteAt(frame, 23);
-        break;
-      case 0x78:
-        f.hasHeader = HasField(frame, 22);
-        if (f.hasHeader) f.status = ByteAt(frame, 21), f.config1 = ByteAt(frame, 22);
-        break;
-      default:
-        break;
-    }
-    f.repeated = f.hasHeader && (f.config1 & 0x01) != 0;
+    ReadHeader(frame, f);
   }
 
-  // The decoder's order: the CI check comes before the ID is looked at.
+  // The CI check comes before the ID is looked at.
   if (options.discardWrongCI && f.hasCI && !IsAcceptedCI(f.ci))
     f.kind = FrameFacts::Kind::kWrongCI;
-  else if (f.hasId && (SameId(f.id, options.repeaterId) || SameId(f.id, options.newId)))
+  else if (f.hasId && IsAnswerId(f.id, options))
     f.kind = FrameFacts::Kind::kAnswer;
   else if (!f.hasCI)
     f.kind = FrameFacts::Kind::kShort;

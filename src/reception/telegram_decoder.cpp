@@ -102,17 +102,8 @@ bool IsAcceptedCI(std::uint8_t ci) {
   }
 }
 
-namespace {
-
-// The telegram proper lies between the length byte and the signal-strength
-// byte; a field counts only when it lies wholly inside it, so a short frame
-// never has its signal or end byte read as a header field.
-bool HasField(std::string_view frame, size_t lastOffset) { return lastOffset + 3 <= frame.size(); }
-
-}  // namespace
-
 std::string MeterIdText(std::string_view frame) {
-  if (!HasField(frame, 8)) return std::string();
+  if (frame.size() < 11) return std::string();  // the ID ends at offset 8, before the signal byte
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string id(8, '0');
   for (size_t k = 0; k < 4; ++k) {
@@ -151,46 +142,26 @@ std::string_view DecimalText(char (&buffer)[16], int value) {
   return std::string_view(buffer, static_cast<size_t>(end - buffer));
 }
 
-}  // namespace
+void PutHex8(char* at, std::uint32_t value) {
+  for (int k = 0; k < 4; ++k) PutHex2(at + 2 * k, static_cast<std::uint8_t>(value >> (24 - 8 * k)));
+}
 
-void DecodeTelegram(std::string_view frame, const DecodeOptions& options, TelegramContext& ctx) {
-  const LocalTime now = ctx.eventTime ? *ctx.eventTime : ctx.time.Now();
-  if (ctx.observer) ctx.observer->OnFrame(frame, options, now);
-  Scratch& scratch = DecodeScratch();
-  scratch.hex.clear();
-  AppendHexText(scratch.hex, frame);
-  const std::string_view hex = scratch.hex;
+void LogWrongCI(std::string_view frame, std::uint8_t ci, std::string_view hex, const LocalTime& now,
+                TelegramContext& ctx) {
+  std::string& line = DecodeScratch().line;
+  line.assign("Wrong CI-field - ");
+  line += HexByte(ci);
+  line += ", full frame below, at ";
+  line += ctx.time.Time(now);
+  line += ", ";
+  line += ctx.time.Date(now);
+  ctx.log.AppendLine(line);
+  ctx.log.AppendTelegramLine({}, frame, hex);
+}
 
-  const bool hasCI = HasField(frame, 11);
-  const std::uint8_t ci = hasCI ? ByteAt(frame, 11) : 0;
-  if (options.discardWrongCI && hasCI && !IsAcceptedCI(ci)) {
-    std::string& line = scratch.line;
-    line.assign("Wrong CI-field - ");
-    line += HexByte(ci);
-    line += ", full frame below, at ";
-    line += ctx.time.Time(now);
-    line += ", ";
-    line += ctx.time.Date(now);
-    ctx.log.AppendLine(line);
-    ctx.log.AppendTelegramLine({}, frame, hex);
-    return;
-  }
-
-  const std::string meterId = MeterIdText(frame);
-  const bool isRepeater =
-      !meterId.empty() && (meterId == options.repeaterId || meterId == options.newId ||
-                           std::find(options.answerIds.begin(), options.answerIds.end(), meterId) !=
-                               options.answerIds.end());
-
-  if (!options.onlyRepeater || isRepeater) ctx.log.AppendTelegramLine(ctx.time.LinePrefix(now), frame, hex);
-
-  if (isRepeater) {
-    if (ctx.repeaterAnswer) ctx.repeaterAnswer(frame);
-    return;
-  }
-  if (meterId.empty() || !hasCI) return;  // too short to be a meter's telegram
-  if (!ctx.updateTable) return;
-
+// The meter's row: the last one holding its ID, or a new one; 0 when
+// "Do not add new" keeps a meter out.
+int RowOf(std::string_view meterId, const DecodeOptions& options, TelegramContext& ctx) {
   StringGrid& table = ctx.table;
   int row = 0;
   if (ctx.index) {
@@ -199,71 +170,85 @@ void DecodeTelegram(std::string_view frame, const DecodeOptions& options, Telegr
     for (int r = 1; r < table.RowCount(); ++r)
       if (table.Cell(kColMeterId, r) == meterId) row = r;
   }
-  if (row == 0 && options.noNew) return;
+  if (row != 0 || options.noNew) return row;
+  const bool onlyEmptyRow = table.RowCount() == 2 && table.Cell(kColNumber, 1).empty();
+  if (table.RowCount() > 2 || !onlyEmptyRow) table.SetRowCount(table.RowCount() + 1);
+  return table.RowCount() - 1;
+}
 
-  std::uint8_t status = 0, config1 = 0, config2 = 0;
-  bool hasHeader = false;
-  switch (ci) {
-    case 0x7A:
-      hasHeader = HasField(frame, 15);
-      if (hasHeader) status = ByteAt(frame, 13), config1 = ByteAt(frame, 14), config2 = ByteAt(frame, 15);
-      break;
-    case 0x72:
-      hasHeader = HasField(frame, 23);
-      if (hasHeader) status = ByteAt(frame, 21), config1 = ByteAt(frame, 22), config2 = ByteAt(frame, 23);
-      break;
-    case 0x78:
-      hasHeader = HasField(frame, 22);
-      if (hasHeader) status = ByteAt(frame, 21), config1 = ByteAt(frame, 22);
-      break;
-    default:
-      break;
-  }
-  if (!hasHeader || (config1 & 0x01) == 0) return;
+void WriteRow(int row, std::string_view meterId, const FrameFacts& f, std::string_view hex,
+              const LocalTime& now, TelegramContext& ctx) {
+  StringGrid& table = ctx.table;
+  char number[16];
+  table.SetCellText(kColNumber, row, DecimalText(number, CellToInt(table.Cell(kColNumber, row - 1), 0) + 1));
+  table.SetCellText(kColMeterId, row, meterId);
+  char control[] = "C=0x??, Stat=0x??, SIG=0x??";
+  PutHex2(control + 4, f.c);
+  PutHex2(control + 15, f.status);
+  PutHex2(control + 25, f.config1);
+  table.SetCellText(kColControl, row, std::string_view(control, sizeof control - 1));
+  table.SetCellText(kColManufacturer, row, ManufacturerText(f.manufacturer[0], f.manufacturer[1]));
+  table.SetCellText(kColMedium, row, MediumText(f.medium));
+  char aux[8];
+  if (f.hasAux) PutHex8(aux, f.auxId);
+  table.SetCellText(kColAuxId, row, f.hasAux ? std::string_view(aux, sizeof aux) : std::string_view());
+  char rssi[16];
+  table.SetCellText(kColRssi, row, DecimalText(rssi, f.rssi));
+  table.SetCellText(kColTelegram, row, hex);
+  table.SetCellText(kColTime, row, ctx.time.Time(now));
+  table.SetCellText(kColDate, row, ctx.time.Date(now));
+  std::string& notes = DecodeScratch().notes;
+  notes.clear();
+  if (f.ci == 0x78)
+    notes.assign("Not encrypted (no header)");
+  else
+    AppendEncryptionText(notes, f.config1, f.config2);
+  table.SetCellText(kColNotes, row, notes);
+}
 
-  if (row == 0) {
-    const bool onlyEmptyRow = table.RowCount() == 2 && table.Cell(kColNumber, 1).empty();
-    if (table.RowCount() > 2 || !onlyEmptyRow) table.SetRowCount(table.RowCount() + 1);
-    row = table.RowCount() - 1;
-  }
-
+// A repeated meter's telegram into its row of the table.
+void TableTelegram(const FrameFacts& f, std::string_view hex, const DecodeOptions& options,
+                   const LocalTime& now, TelegramContext& ctx) {
+  char idText[8];
+  PutHex8(idText, f.id);
+  const std::string_view meterId(idText, sizeof idText);
+  if (!f.repeated) return;
+  const int row = RowOf(meterId, options, ctx);
+  if (row == 0) return;
   try {
-    char number[16];
-    table.SetCellText(kColNumber, row,
-                      DecimalText(number, CellToInt(table.Cell(kColNumber, row - 1), 0) + 1));
-    table.SetCellText(kColMeterId, row, meterId);
-    char control[] = "C=0x??, Stat=0x??, SIG=0x??";
-    PutHex2(control + 4, ByteAt(frame, 2));
-    PutHex2(control + 15, status);
-    PutHex2(control + 25, config1);
-    table.SetCellText(kColControl, row, std::string_view(control, sizeof control - 1));
-    const std::string manufacturer = ManufacturerText(ByteAt(frame, 3), ByteAt(frame, 4));
-    table.SetCellText(kColManufacturer, row, manufacturer);
-    table.SetCellText(kColMedium, row, MediumText(ByteAt(frame, 10)));
-    char aux[8];
-    if (ci == 0x72)
-      for (int k = 0; k < 4; ++k) PutHex2(aux + 2 * k, ByteAt(frame, static_cast<size_t>(15 - k)));
-    table.SetCellText(kColAuxId, row, ci == 0x72 ? std::string_view(aux, sizeof aux) : std::string_view());
-    char rssi[16];
-    table.SetCellText(kColRssi, row, DecimalText(rssi, ByteAt(frame, frame.size() - 2) >> 1));
-    table.SetCellText(kColTelegram, row, hex);
-    table.SetCellText(kColTime, row, ctx.time.Time(now));
-    table.SetCellText(kColDate, row, ctx.time.Date(now));
-    scratch.notes.clear();
-    if (ci == 0x78)
-      scratch.notes.assign("Not encrypted (no header)");
-    else
-      AppendEncryptionText(scratch.notes, config1, config2);
-    table.SetCellText(kColNotes, row, scratch.notes);
+    WriteRow(row, meterId, f, hex, now, ctx);
   } catch (const std::exception& e) {
     ctx.log.AppendLine(ctx.time.Date(now) + ": " + e.what());
     return;
   }
-  if (ctx.index) ctx.index->Written(table, meterId, row);
+  if (ctx.index) ctx.index->Written(ctx.table, meterId, row);
   if (ctx.setStatus) {
-    scratch.status.assign("Last read device: ");
-    scratch.status += meterId;
-    ctx.setStatus(scratch.status);
+    std::string& status = DecodeScratch().status;
+    status.assign("Last read device: ");
+    status += meterId;
+    ctx.setStatus(status);
   }
   if (ctx.rowWritten) ctx.rowWritten(row);
+}
+
+}  // namespace
+
+void DecodeTelegram(std::string_view frame, const DecodeOptions& options, TelegramContext& ctx) {
+  const LocalTime now = ctx.eventTime ? *ctx.eventTime : ctx.time.Now();
+  const FrameFacts facts = ReadFrameFacts(frame, options);
+  if (ctx.observer) ctx.observer->OnFrameFacts(frame, facts, now);
+  std::string& hexText = DecodeScratch().hex;
+  hexText.clear();
+  AppendHexText(hexText, frame);
+  const std::string_view hex = hexText;
+
+  if (facts.kind == FrameFacts::Kind::kWrongCI) return LogWrongCI(frame, facts.ci, hex, now, ctx);
+  const bool answer = facts.kind == FrameFacts::Kind::kAnswer;
+  if (!options.onlyRepeater || answer) ctx.log.AppendTelegramLine(ctx.time.LinePrefix(now), frame, hex);
+  if (answer) {
+    if (ctx.repeaterAnswer) ctx.repeaterAnswer(frame);
+    return;
+  }
+  if (facts.kind == FrameFacts::Kind::kTelegram && ctx.updateTable)
+    TableTelegram(facts, hex, options, now, ctx);
 }

@@ -67,8 +67,10 @@ std::vector<SimMeter> MakeMeters(int count, SimRandom& rng, const std::string& a
     m.accessNumber = rng.Byte();
     m.volume = rng.Below(900000);
     m.signal = static_cast<std::uint8_t>(rng.Between(60, 230));
-    // The repeater usually stands closer to the PC than the meter, but not always.
-    m.repeatedSignal = static_cast<std::uint8_t>(std::clamp(m.signal + rng.Between(-30, 70), 40, 250));
+    // The repeater usually stands closer to the PC than the meter, but not
+    // always. The signal byte is dBm without its minus sign, so the stronger
+    // copy is the smaller number.
+    m.repeatedSignal = static_cast<std::uint8_t>(std::clamp(m.signal - rng.Between(-30, 70), 40, 250));
     meters.push_back(std::move(m));
   }
   return meters;

@@ -21,9 +21,11 @@ struct SimMeter {
   std::uint8_t blocks = 2;      // encrypted 16-byte blocks, 1..15
   std::uint8_t status = 0;
   std::uint8_t accessNumber = 0;
-  std::uint32_t volume = 0;           // litres, grows with every telegram
-  std::uint8_t signal = 150;          // raw signal byte as the Korvex hears the meter directly
-  std::uint8_t repeatedSignal = 150;  // ... and as it hears the repeater
+  std::uint32_t volume = 0;  // litres, grows with every telegram
+  // Raw signal bytes (twice the dBm value without its minus sign: smaller is
+  // stronger) as the Korvex hears the meter directly and through the repeater.
+  std::uint8_t signal = 150;
+  std::uint8_t repeatedSignal = 150;
 };
 
 // `count` meters made from `rng`: mostly CI 0x7A with mode 5 encryption, some

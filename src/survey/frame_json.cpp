@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include "command_frame.h"
 #include "field_decoders.h"
 #include "hex.h"
 #include "repeater_answer.h"
@@ -48,21 +49,6 @@ struct Answer {
   }
 };
 
-const char* WirelessMode(std::uint8_t code) {
-  switch (code) {
-    case 0:
-      return "T1+C";
-    case 1:
-      return "T1";
-    case 3:
-      return "S1";
-    case 5:
-      return "C";
-    default:
-      return nullptr;
-  }
-}
-
 }  // namespace
 
 QJsonObject FrameObject(std::string_view frame, const FrameFacts& facts, const LocalTime& now) {
@@ -75,9 +61,7 @@ QJsonObject FrameObject(std::string_view frame, const FrameFacts& facts, const L
   if (facts.hasId) {
     o["c"] = Hex(facts.c);
     o["manufacturer"] = Text(ManufacturerText(facts.manufacturer[0], facts.manufacturer[1]));
-    std::string id;
-    for (int shift = 24; shift >= 0; shift -= 8) id += HexByte(static_cast<std::uint8_t>(facts.id >> shift));
-    o["id"] = Text(id);
+    o["id"] = Text(IdText(facts.id));
   }
   if (facts.hasType) {
     o["version"] = Hex(facts.version);
@@ -93,12 +77,11 @@ QJsonObject FrameObject(std::string_view frame, const FrameFacts& facts, const L
   } else if (facts.hasCI) {
     o["repeated"] = false;
   }
-  if (facts.hasCI && facts.ci == 0x72 && frame.size() >= 18) {
-    // As the table's "Aux ID " column: offsets 15, 14, 13, 12.
-    o["aux_id"] =
-        Hex(ByteAt(frame, 15)) + Hex(ByteAt(frame, 14)) + Hex(ByteAt(frame, 13)) + Hex(ByteAt(frame, 12));
+  if (facts.hasAux) o["aux_id"] = Text(IdText(facts.auxId));
+  if (facts.hasRssi) {
+    o["rssi"] = facts.rssi;
+    o["rssi_dbm"] = SignedDbm(facts.rssi);
   }
-  if (facts.hasRssi) o["rssi"] = facts.rssi;
   return o;
 }
 
@@ -118,7 +101,7 @@ void AddAnswerFields(QJsonObject& o, std::string_view frame) {
     if (f.Has(20, 1)) o["start_hour"] = f.At(20);
     if (f.Has(21, 1)) o["rx_hours"] = f.At(21);
     if (f.Has(23, 1))
-      if (const char* mode = WirelessMode(f.At(23))) o["wireless_mode"] = mode;
+      if (const char* mode = AnswerModeName(f.At(23))) o["wireless_mode"] = mode;
     if (f.Matches(24, {0x0F, 0xFF, 0x05}) && f.Has(28, 4)) o["flags"] = f.Pairs({31, 30, 29, 28});
     if (f.Matches(32, {0x04, 0x6D}) && f.Has(34, 4)) {
       o["repeater_time_hex"] = f.Pairs({34, 35, 36, 37});
@@ -128,9 +111,9 @@ void AddAnswerFields(QJsonObject& o, std::string_view frame) {
     }
     if (f.Matches(38, {0x0F, 0xFF}) && f.Has(40, 4)) {
       o["clock_calibration_hex"] = f.Pairs({40, 41, 42, 43});
-      const int v = static_cast<int>(f.Word(42));
-      o["clock_calibration"] = v <= 512 ? v : v - 32768;
-      o["clock_calibration_flag"] = v > 512;
+      const CalibrationShown c = ShowCalibration(f.Word(42));
+      o["clock_calibration"] = c.value;
+      o["clock_calibration_flag"] = c.flag;
     }
     if (f.Matches(44, {0x02, 0x24}) && f.Has(46, 2)) o["work_time_s"] = static_cast<int>(f.Word(46));
     if (f.Matches(48, {0x02, 0x46}) && f.Has(50, 2))
@@ -158,9 +141,8 @@ void JsonLinesWriter::Write(const QJsonObject& object) {
   if (m_flushEach) std::fflush(m_out);
 }
 
-void JsonLinesWriter::OnFrame(std::string_view frame, const DecodeOptions& options, const LocalTime& now) {
+void JsonLinesWriter::OnFrameFacts(std::string_view frame, const FrameFacts& facts, const LocalTime& now) {
   Flush();
-  const FrameFacts facts = ReadFrameFacts(frame, options);
   m_object = FrameObject(frame, facts, now);
   m_pendingAnswer = facts.kind == FrameFacts::Kind::kAnswer;
   if (m_pendingAnswer) AddAnswerFields(m_object, frame);

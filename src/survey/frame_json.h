@@ -34,7 +34,7 @@ class JsonLinesWriter : public FrameObserver, public LogSink {
       : m_out(out), m_flushEach(flushEachLine), m_clock(clock) {}
   ~JsonLinesWriter() override { Flush(); }
 
-  void OnFrame(std::string_view frame, const DecodeOptions& options, const LocalTime& now) override;
+  void OnFrameFacts(std::string_view frame, const FrameFacts& facts, const LocalTime& now) override;
   // A log line of the receive path. An answer keeps its lines; a refused
   // frame's "Wrong CI-field" report is its object; any other line (a failed
   // read, an error) becomes a "port" object, so nothing the log shows is lost.

@@ -4,22 +4,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "civil_date.h"
 #include "field_decoders.h"
 #include "hex.h"
 
 namespace survey {
 
 namespace {
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 // The local UTC offset of a moment, in seconds. Asking the time zone is
 // slow, and a survey's rows mostly share an hour, so the last hour is kept.
@@ -37,33 +28,6 @@ int LocalOffsetSeconds(const LocalTime& t) {
 
 }  // namespace
 
-std::int64_t LocalMs(const LocalTime& t) {
-  const std::int64_t days = DaysFromCivil(t.year, t.month, t.day);
-  return ((days * 24 + t.hour) * 60 + t.minute) * 60000 + std::int64_t{t.second} * 1000 + t.msec;
-}
-
-LocalTime FromLocalMs(std::int64_t ms) {
-  std::int64_t days = ms >= 0 ? ms / 86400000 : (ms - 86399999) / 86400000;
-  std::int64_t rest = ms - days * 86400000;
-  LocalTime t;
-  t.msec = static_cast<int>(rest % 1000);
-  rest /= 1000;
-  t.second = static_cast<int>(rest % 60);
-  t.minute = static_cast<int>(rest / 60 % 60);
-  t.hour = static_cast<int>(rest / 3600);
-  // Civil date from days (inverse of DaysFromCivil).
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(days - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  t.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  t.year = static_cast<int>(yoe + era * 400 + (t.month <= 2));
-  return t;
-}
-
 std::string IsoTime(const LocalTime& t, bool withMs) {
   const int offset = LocalOffsetSeconds(t);
   const int a = offset < 0 ? -offset : offset;
@@ -74,6 +38,12 @@ std::string IsoTime(const LocalTime& t, bool withMs) {
   else
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", t.year, t.month, t.day,
                   t.hour, t.minute, t.second, offset < 0 ? '-' : '+', a / 3600, a / 60 % 60);
+  return text;
+}
+
+std::string IdText(std::uint32_t id) {
+  std::string text;
+  for (int shift = 24; shift >= 0; shift -= 8) text += HexByte(static_cast<std::uint8_t>(id >> shift));
   return text;
 }
 
@@ -109,8 +79,7 @@ std::int64_t MeterRecord::LastSeen() const {
 
 Survey::Survey(std::size_t maxMeters) : m_max(maxMeters) {}
 
-void Survey::OnFrame(std::string_view frame, const DecodeOptions& options, const LocalTime& now) {
-  const FrameFacts facts = ReadFrameFacts(frame, options);
+void Survey::OnFrameFacts(std::string_view, const FrameFacts& facts, const LocalTime& now) {
   if (facts.hasId && facts.kind != FrameFacts::Kind::kWrongCI) Add(facts, LocalMs(now));
 }
 
@@ -226,9 +195,11 @@ int PathField(Column c) {
 
 }  // namespace
 
+double RepeaterGain(const MeterRecord& r) { return r.direct.Mean() - r.repeated.Mean(); }
+
 std::string PathText(const MeterRecord& r) {
   if (r.PathKind() != Path::kBoth) return PathName(r.PathKind());
-  const double diff = r.repeated.Mean() - r.direct.Mean();
+  const double diff = RepeaterGain(r);
   std::string d = Mean1(diff);
   if (d == "-0.0") d = "0.0";
   return std::string("both (") + (diff >= 0 && d[0] != '-' ? "+" : "") + d + ")";
@@ -258,11 +229,8 @@ std::string CellText(const MeterRecord& r, Column c) {
     }
   }
   switch (c) {
-    case Column::kId: {
-      std::string id;
-      for (int shift = 24; shift >= 0; shift -= 8) id += HexByte(static_cast<std::uint8_t>(r.id >> shift));
-      return id;
-    }
+    case Column::kId:
+      return IdText(r.id);
     case Column::kManufacturer:
       return ManufacturerText(r.manufacturer[0], r.manufacturer[1]);
     case Column::kMedium:
@@ -310,8 +278,7 @@ double SortValue(const MeterRecord& r, Column c) {
       return r.medium;
     case Column::kPath:
       // Grouped by path; "both" by how much the repeater gains.
-      return static_cast<int>(r.PathKind()) * 1000.0 +
-             (r.PathKind() == Path::kBoth ? r.repeated.Mean() - r.direct.Mean() : 0.0);
+      return static_cast<int>(r.PathKind()) * 1000.0 + (r.PathKind() == Path::kBoth ? RepeaterGain(r) : 0.0);
     default:
       return 0;
   }

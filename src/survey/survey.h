@@ -13,16 +13,21 @@
 
 namespace survey {
 
-// Milliseconds on the local calendar (1970-01-01 00:00 local = 0): sortable,
-// and turned back into the same local date and time for output.
-std::int64_t LocalMs(const LocalTime& t);
-LocalTime FromLocalMs(std::int64_t ms);
+// The survey's times are LocalMs: sortable, and turned back into the same
+// local date and time for output.
+using ::FromLocalMs;
+using ::LocalMs;
 // "2026-12-08T21:12:16+01:00" (with ".123" before the offset when `withMs`).
 std::string IsoTime(const LocalTime& t, bool withMs);
 
+// The ID's 8 hex digits, as the table's "Meter ID " column.
+std::string IdText(std::uint32_t id);
+
 struct PathStats {
   std::uint32_t count = 0;
-  std::uint8_t last = 0, min = 0, max = 0;  // halved signal values as the table shows them
+  // Halved signal values as the table shows them: dBm without the minus
+  // sign, so the smaller number is the stronger signal and `min` the best.
+  std::uint8_t last = 0, min = 0, max = 0;
   std::uint64_t sum = 0;
   std::int64_t first = 0, lastHeard = 0;  // LocalMs
 
@@ -52,7 +57,7 @@ class Survey : public FrameObserver {
 
   explicit Survey(std::size_t maxMeters = kMaxMeters);
 
-  void OnFrame(std::string_view frame, const DecodeOptions& options, const LocalTime& now) override;
+  void OnFrameFacts(std::string_view frame, const FrameFacts& facts, const LocalTime& now) override;
   // One frame's facts; frames without an ID and refused wrong-CI frames do not count.
   void Add(const FrameFacts& facts, std::int64_t at);
   void Clear();
@@ -102,8 +107,11 @@ extern const char* const kColumnNames[kColumnCount];
 
 // "direct only", "repeater only", "both".
 const char* PathName(Path p);
-// The derived column as the window shows it: "both" followed by the mean
-// signal through the repeater minus the direct one, e.g. "both (+3.5)".
+// How many dB stronger the repeated copy is than the direct one, on the
+// means: the direct value minus the repeated one (positive: the repeater helps).
+double RepeaterGain(const MeterRecord& r);
+// The derived column as the window shows it: "both" followed by
+// RepeaterGain with one decimal and its sign, e.g. "both (+3.5)".
 std::string PathText(const MeterRecord& r);
 
 // A cell's text; empty for a path never heard. The mean has one decimal.

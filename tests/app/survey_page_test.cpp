@@ -67,7 +67,7 @@ TEST(SurveyPage, FollowsTheReceivePathSortsFiltersClearsAndExports) {
   EXPECT_EQ(grid->model()->rowCount(), 0);  // not per telegram: the timer brings it
   QTRY_COMPARE_WITH_TIMEOUT(grid->model()->rowCount(), 3, 10000);
   EXPECT_EQ(Cell(grid, 0, 0), "00000001");
-  EXPECT_EQ(Cell(grid, 0, 16), "both (+3.0)");
+  EXPECT_EQ(Cell(grid, 0, 16), "both (-3.0)");  // 64 direct, 67 (weaker) repeated
   EXPECT_EQ(Cell(grid, 1, 16), "repeater only");
   EXPECT_EQ(Cell(grid, 2, 16), "direct only");
   EXPECT_EQ(Find<QLabel>(form, "Label_surveyCount")->text(), "3 meters");

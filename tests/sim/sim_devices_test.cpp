@@ -124,6 +124,17 @@ TEST(SimMeters, NoMeterTakesTheRepeatersId) {
   }
 }
 
+// The signal byte is dBm without its minus sign: the repeater, usually nearer
+// the PC than the meter, mostly gives the smaller number.
+TEST(SimMeters, TheRepeatedCopyIsMostlyTheStrongerOne) {
+  int stronger = 0, weaker = 0;
+  for (std::uint64_t seed = 0; seed < 20; ++seed) {
+    sim::TrafficGenerator t(seed, 50, 1000, "12345678");
+    for (const auto& m : t.Meters()) (m.repeatedSignal < m.signal ? stronger : weaker) += 1;
+  }
+  EXPECT_GT(stronger, weaker);
+}
+
 // --- the Korvex's configuration mode ------------------------------------------
 
 TEST(SimKorvex, ConfigurationModeSteps) {

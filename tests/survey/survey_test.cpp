@@ -54,6 +54,8 @@ TEST(Survey, EachFrameCountsOnItsPathWhateverTheTableShows) {
        Role::kRepeater, true},
       {"the new ID", WrapFrame(MeterTelegram("87654321", 0x7A, 0x00), 0x80), true, "87654321",
        Role::kRepeater, false},
+      {"a repeater being provisioned", WrapFrame(MeterTelegram("11223344", 0x7A, 0x01), 0x80), true,
+       "11223344", Role::kRepeater, true},
       {"72 cut before its configuration byte", Truncated(MeterTelegram("00000008", 0x72, 0x01), 20), true,
        "00000008", Role::kMeter, false},
       {"ID but no CI", Truncated(MeterTelegram("00000009", 0x7A, 0x01), 8), true, "00000009", Role::kMeter,
@@ -69,6 +71,7 @@ TEST(Survey, EachFrameCountsOnItsPathWhateverTheTableShows) {
     f.options.noNew = true;         // and the table takes none
     f.options.repeaterId = "12345678";
     f.options.newId = "87654321";
+    f.options.answerIds = {"11223344"};
     survey::Survey s;
     TelegramContext ctx = f.Context();
     ctx.observer = &s;
@@ -88,8 +91,9 @@ TEST(Survey, EachFrameCountsOnItsPathWhateverTheTableShows) {
   }
 }
 
-// Signal figures are the table's halved values; the derived column compares
-// the mean of both paths.
+// Signal figures are the table's halved values, dBm without the minus sign;
+// the derived column says how much stronger the repeated copy is: the
+// smaller number is the stronger signal.
 TEST(Survey, SignalFiguresAndDerivedPath) {
   DecoderFixture f;
   survey::Survey s;
@@ -119,14 +123,19 @@ TEST(Survey, SignalFiguresAndDerivedPath) {
     const char* shown;
   } derived[] = {{"00000001", "direct only", "direct only"},
                  {"00000002", "repeater only", "repeater only"},
-                 {"00000003", "both", "both (+3.5)"},
-                 {"00000004", "both", "both (-2.0)"}};
+                 {"00000003", "both", "both (-3.5)"},   // -64 dBm direct, -67.5 through the repeater
+                 {"00000004", "both", "both (+2.0)"}};  // -72 direct, -70 through it
   for (const auto& d : derived) {
     const auto* r = FindRecord(s, d.id, Role::kMeter);
     ASSERT_NE(r, nullptr) << d.id;
     EXPECT_EQ(survey::CellText(*r, Column::kPath), d.path) << d.id;
     EXPECT_EQ(survey::PathText(*r), d.shown) << d.id;
   }
+  // Sorted by path, the meter the repeater helps most comes first.
+  std::string byGain;
+  for (int i : survey::SortedRows(s.Records(), Column::kPath, true, 0))
+    byGain += survey::CellText(s.Records()[i], Column::kId).substr(7);
+  EXPECT_EQ(byGain, "4321");
 }
 
 TEST(Survey, SortsByAnyColumnAndFiltersByCount) {
@@ -210,4 +219,20 @@ TEST(Survey, DelimitedTextQuotesWhatNeedsIt) {
   const std::string text = survey::DelimitedText(s.Records(), {0}, " ", "\r\n");
   EXPECT_EQ(text.substr(0, 18), "id manufacturer me");
   EXPECT_NE(text.find("\r\n12345678 @@@ \"Cool (out)\" meter 1 0 0 0.0 0 0     "), std::string::npos) << text;
+}
+
+// The frame object carries the table's unsigned value and, beside it, the
+// received power with its sign.
+TEST(FrameJson, SignalWithAndWithoutItsSign) {
+  DecoderFixture f;
+  const struct {
+    std::uint8_t byte;
+    int rssi, dbm;
+  } cases[] = {{0xD6, 107, -107}, {0x01, 0, 0}, {0xFF, 127, -127}};
+  for (const auto& c : cases) {
+    const Bytes frame = WrapFrame(MeterTelegram("00000001", 0x7A, 0x01), c.byte);
+    const QJsonObject o = survey::FrameObject(frame, ReadFrameFacts(frame, f.options), f.clock.Now());
+    EXPECT_EQ(o["rssi"].toInt(), c.rssi);
+    EXPECT_EQ(o["rssi_dbm"].toInt(), c.dbm);
+  }
 }
