@@ -60,6 +60,7 @@ std::string ApplyArguments(CommandKind kind, const std::vector<std::string>& a, 
       break;
     case CommandKind::ClockCalibration:
       c.calibration = a[0];
+      if (std::string error = CalibrationRangeError(a[0]); !error.empty()) return error;
       if (!OnOff(a[1], c.calibrationOn)) return "calibration state is on or off, not '" + a[1] + "'";
       break;
     case CommandKind::WirelessMode:
@@ -84,7 +85,7 @@ const char* const kCommandKindsHelp =
     "  rx-window H N                both together\n"
     "  datetime                     the PC clock\n"
     "  flag TEXT on|off             flag number (1 to 64), set or clear\n"
-    "  clock-calibration TEXT on|off  calibration value, calibration on or off\n"
+    "  clock-calibration TEXT on|off  calibration value (0 to 32767), calibration on or off\n"
     "  wireless-mode TEXT           \"Mode T+C\", \"Mode T\", \"Mode S\" or \"Mode C\"\n"
     "  new-id TEXT                  the repeater's new 8-digit serial ID\n"
     "  custom TEXT                  data bytes in hex, e.g. \"01 FD 17\"\n";

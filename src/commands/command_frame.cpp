@@ -32,11 +32,10 @@ std::optional<Bytes> FlagRecord(const CommandControls& c) {
 
 std::optional<Bytes> CalibrationRecord(const CommandControls& c) {
   const std::optional<int> v = ParseDecimal(c.calibration);
-  if (!v || *v < 0) return std::nullopt;
-  int high = (*v / 256) % 256;
-  if (c.calibrationOn) high |= 0x80;
+  const std::optional<std::uint16_t> word = v ? CalibrationWord(*v, c.calibrationOn) : std::nullopt;
+  if (!word) return std::nullopt;
   Bytes r;
-  Put(r, {0x0F, 0xFF, 0x32, 0x02, *v % 256, high});
+  Put(r, {0x0F, 0xFF, 0x32, 0x02, *word & 0xFF, *word >> 8});
   return r;
 }
 
@@ -86,6 +85,62 @@ std::optional<std::uint8_t> WirelessModeCode(std::string_view text) {
   if (text == "Mode S") return 0x03;
   if (text == "Mode C") return 0x05;
   return std::nullopt;
+}
+
+std::string WirelessModeText(int code) {
+  for (const char* text : {"Mode T+C", "Mode T", "Mode S", "Mode C"})
+    if (WirelessModeCode(text) == code) return text;
+  return "code " + std::to_string(code);
+}
+
+const char* AnswerModeName(std::uint8_t code) {
+  switch (code) {
+    case 0:
+      return "T1+C";
+    case 1:
+      return "T1";
+    case 3:
+      return "S1";
+    case 5:
+      return "C";
+    default:
+      return nullptr;
+  }
+}
+
+std::optional<std::uint16_t> CalibrationWord(int value, bool on) {
+  if (value < 0 || value > kMaxCalibration) return std::nullopt;
+  return static_cast<std::uint16_t>(value | (on ? 0x8000 : 0));
+}
+
+std::string CalibrationWordText(std::uint16_t word) {
+  return std::to_string(word & 0x7FFF) + ((word & 0x8000) ? " on" : " off");
+}
+
+std::string CalibrationRangeError(std::string_view text) {
+  std::string_view digits = text;
+  if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+  const bool number = !digits.empty() && std::all_of(digits.begin(), digits.end(),
+                                                     [](char ch) { return ch >= '0' && ch <= '9'; });
+  if (!number) return {};
+  // Digits that do not even fit an int are out of range too.
+  const std::optional<int> v = ParseDecimal(text);
+  if (v && CalibrationWord(*v, false)) return {};
+  return "the clock calibration is 0 to " + std::to_string(kMaxCalibration) + ", not '" + std::string(text) +
+         "'";
+}
+
+std::optional<LocalTime> DecodeDateTimeBytes(const std::array<std::uint8_t, 4>& b) {
+  LocalTime t;
+  t.minute = b[0] & 0x3F;
+  t.hour = b[1] & 0x1F;
+  t.day = b[2] & 0x1F;
+  t.month = b[3] & 0x0F;
+  const int y = ((b[2] & 0xE0) >> 5) | ((b[3] & 0xF0) >> 1);
+  // EncodeDateTimeRecord folds 2001.. to 1.. and 1901..2000 to 1..100.
+  t.year = y < 100 ? 2000 + y : 1900 + y;
+  if (t.minute > 59 || t.hour > 23 || t.day < 1 || t.month < 1 || t.month > 12) return std::nullopt;
+  return t;
 }
 
 std::optional<Bytes> EncodeDateTimeRecord(const LocalTime& t, LogSink& log) {

@@ -71,10 +71,29 @@ std::uint8_t VersionByte(std::string_view text);
 
 // Code of a Combo_wirelessMode text (compared exactly); nothing for any other text.
 std::optional<std::uint8_t> WirelessModeCode(std::string_view text);
+// The Combo_wirelessMode text of a code ("Mode S"), or "code N" for one outside the list.
+std::string WirelessModeText(int code);
+// The mode as the repeater's status answer names it ("S1"); nullptr for other codes.
+const char* AnswerModeName(std::uint8_t code);
+
+// Clock calibration: the value in bits 0-14 of the word, bit 15 the on/off switch.
+inline constexpr int kMaxCalibration = 32767;
+// The word a calibration frame carries; nothing for a value the 15 bits cannot hold.
+std::optional<std::uint16_t> CalibrationWord(int value, bool on);
+// A word as value and switch: "300 on", "0 off".
+std::string CalibrationWordText(std::uint16_t word);
+// "the clock calibration is 0 to 32767, not '40000'" for a whole number out
+// of range; empty for any other text (a value in range, or no number at all).
+std::string CalibrationRangeError(std::string_view text);
 
 // The 6-byte date-and-time record (type F, no seconds). A year from 100 to
 // 1900 (or negative) is refused: the log gets kIncorrectYear, the result is empty.
 std::optional<Bytes> EncodeDateTimeRecord(const LocalTime& t, LogSink& log);
+// The four date-and-time bytes of a record or a status answer (minute, hour,
+// day with the low year bits, month with the high ones) read back, with the
+// year unfolded the way EncodeDateTimeRecord folds it; nothing for a value
+// that is no date and time.
+std::optional<LocalTime> DecodeDateTimeBytes(const std::array<std::uint8_t, 4>& b);
 
 // Inner length N of a kind's frame (custom data: 5 + the operator's bytes).
 int InnerLength(CommandKind kind, size_t customBytes = 0);

@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "command_frame.h"
 #include "field_decoders.h"
 #include "hex.h"
 #include "telegram_decoder.h"
@@ -40,26 +41,11 @@ class AnswerFrame {
   std::string_view m_frame;
 };
 
-const char* WirelessModeLine(std::uint8_t code) {
-  switch (code) {
-    case 0:
-      return "Wireless mode: T1+C";
-    case 1:
-      return "Wireless mode: T1";
-    case 3:
-      return "Wireless mode: S1";
-    case 5:
-      return "Wireless mode: C";
-    default:
-      return nullptr;
-  }
-}
-
 void DecodeStatus(const AnswerFrame& f, LogSink& log, char decimalSeparator) {
   if (f.Has(20, 1)) log.AppendLine("START HOUR = " + std::to_string(f.At(20)));
   if (f.Has(21, 1)) log.AppendLine("WORK HOURS RX = " + std::to_string(f.At(21)));
   if (f.Has(23, 1))
-    if (const char* mode = WirelessModeLine(f.At(23))) log.AppendLine(mode);
+    if (const char* mode = AnswerModeName(f.At(23))) log.AppendLine(std::string("Wireless mode: ") + mode);
 
   if (f.Matches(24, {0x0F, 0xFF, 0x05}) && f.Has(28, 4))
     log.AppendLine("Flags (32 total): " + f.Pairs({31, 30, 29, 28}));
@@ -73,13 +59,9 @@ void DecodeStatus(const AnswerFrame& f, LogSink& log, char decimalSeparator) {
 
   if (f.Matches(38, {0x0F, 0xFF}) && f.Has(40, 4)) {
     log.AppendLine("Clock calibration in HEX: 0x" + f.Pairs({40, 41, 42, 43}));
-    // The repeater's firmware decides on/off by this threshold, not by bit 15
-    // alone, so 513..32767 show as negative values "with Flag".
-    const int v = static_cast<int>(f.Word(42));
-    if (v <= 512)
-      log.AppendLine("Clock calibration: " + std::to_string(v) + ", without Flag");
-    else
-      log.AppendLine("Clock calibration: " + std::to_string(v - 32768) + ", with Flag");
+    const CalibrationShown c = ShowCalibration(f.Word(42));
+    log.AppendLine("Clock calibration: " + std::to_string(c.value) +
+                   (c.flag ? ", with Flag" : ", without Flag"));
   }
 
   if (f.Matches(44, {0x02, 0x24}) && f.Has(46, 2))
@@ -92,6 +74,11 @@ void DecodeStatus(const AnswerFrame& f, LogSink& log, char decimalSeparator) {
 }
 
 }  // namespace
+
+CalibrationShown ShowCalibration(unsigned word) {
+  const int v = static_cast<int>(word);
+  return v <= 512 ? CalibrationShown{v, false} : CalibrationShown{v - 32768, true};
+}
 
 const char* RepeaterErrorText(unsigned code) {
   switch (code) {
@@ -153,8 +140,9 @@ RepeaterReport ParseRepeaterAnswer(std::string_view frame) {
     r.kind = RepeaterReport::Kind::Status;
     if (f.Has(20, 1)) r.rxStartHour = f.At(20);
     if (f.Has(21, 1)) r.rxHours = f.At(21);
-    if (f.Has(23, 1) && WirelessModeLine(f.At(23))) r.wirelessMode = f.At(23);
-    if (f.Matches(24, {0x0F, 0xFF, 0x05}) && f.Has(28, 4)) r.flags = f.Word(28) | (std::uint32_t{f.Word(30)} << 16);
+    if (f.Has(23, 1) && AnswerModeName(f.At(23))) r.wirelessMode = f.At(23);
+    if (f.Matches(24, {0x0F, 0xFF, 0x05}) && f.Has(28, 4))
+      r.flags = f.Word(28) | (std::uint32_t{f.Word(30)} << 16);
     if (f.Matches(32, {0x04, 0x6D}) && f.Has(34, 4)) r.clock = {{f.At(34), f.At(35), f.At(36), f.At(37)}};
     if (f.Matches(38, {0x0F, 0xFF}) && f.Has(40, 4)) r.calibration = static_cast<std::uint16_t>(f.Word(42));
   }

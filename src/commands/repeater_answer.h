@@ -25,6 +25,15 @@ void DecodeRepeaterAnswer(std::string_view frame, LogSink& log, const TimeTexts&
 // significant digits (12346 mV -> "12.350"), with the given decimal separator.
 std::string BatteryVoltsText(unsigned millivolts, char decimalSeparator);
 
+// The calibration word of a status answer as its line shows it. The
+// repeater's firmware decides on/off by a threshold, not by bit 15 alone, so
+// 513..32767 show as negative values "with Flag".
+struct CalibrationShown {
+  int value;
+  bool flag;
+};
+CalibrationShown ShowCalibration(unsigned word);
+
 // What an answer frame reports, as values: the same records at the same
 // offsets as DecodeRepeaterAnswer shows them, for code that compares them
 // (provisioning). A record that is missing or cut short stays empty.

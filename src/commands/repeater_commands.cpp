@@ -64,6 +64,13 @@ void RepeaterCommands::SendOrRefuse(const Bytes& frame) {
 
 void RepeaterCommands::SendParameter(CommandKind kind, const CommandControls& c) {
   if (!CheckRepeaterSelected(c)) return;
+  // Bit 15 of the calibration word is the on/off switch: a larger value
+  // would switch it behind the operator's back.
+  if (kind == CommandKind::ClockCalibration)
+    if (const std::string error = CalibrationRangeError(c.calibration); !error.empty()) {
+      m_env.log.AppendLine(std::string(kNotSentPrefix) + error);
+      return;
+    }
   if (!m_env.ensurePortOpen()) return;
   IdToBcd(c.repeaterId, m_state.repeaterAddress);
   SendOrRefuse(Build(kind, {}, c));

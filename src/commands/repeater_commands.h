@@ -25,6 +25,8 @@ inline constexpr char kNewIdLength[] = "New serial ID must be exactly 8-digits l
 inline constexpr char kParameterSaved[] = "Parameter succesfully saved!";
 inline constexpr char kParameterError[] = "Error setting parameter";
 inline constexpr char kFrameNotWritten[] = "The frame could not be written to the port";
+// A value the command's field cannot hold: the reason follows.
+inline constexpr char kNotSentPrefix[] = "Not sent: ";
 // "Set in Korvex" with exchanges that failed: the addresses follow.
 inline constexpr char kKorvexFailedAddresses[] = "Korvex parameters not saved at addresses: ";
 

@@ -144,6 +144,42 @@ TEST(MainFormIntegration, CommandButtonsWriteFramesFromTheControls) {
 
 // "Set in Korvex" blocks the window for more than a second: the operator sees
 // a busy cursor while it runs, and the normal one afterwards.
+// Bit 15 of the calibration word is "On/Off": a typed value the other 15
+// bits cannot hold is refused with the range in the log, and nothing is sent.
+TEST(MainFormIntegration, CalibrationTheFieldCannotHoldIsRefused) {
+  FormFixture f;
+  TForm1& form = f.Make();
+  CapturePort port;
+  form.SetCommandPort(&port, [] { return true; });
+  form.Edit_repeaterID->setText(QStringLiteral("12345678"));
+  const struct {
+    const char* typed;
+    const char* records;  // nullptr: refused
+  } cases[] = {{"32767", "0F FF 32 02 FF 7F 16 "},
+               {"32768", nullptr},
+               {"40000", nullptr},
+               {"0", "0F FF 32 02 00 00 16 "}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    form.Memo_log->Clear();
+    port.written.clear();
+    form.Edit1->clear();
+    QTest::keyClicks(form.Edit1, QString::fromLatin1(c.typed));
+    ASSERT_EQ(form.Edit1->text(), QString::fromLatin1(c.typed));
+    QTest::mouseClick(form.Button5, Qt::LeftButton);
+    const QStringList log = form.Memo_log->Lines();
+    ASSERT_FALSE(log.isEmpty());
+    if (c.records) {
+      ASSERT_EQ(port.written.size(), 1u);
+      EXPECT_TRUE(log.back().endsWith(QLatin1String(c.records))) << log.back().toStdString();
+      continue;
+    }
+    EXPECT_TRUE(port.written.empty());
+    EXPECT_EQ(log.back().toStdString(),
+              std::string("Not sent: the clock calibration is 0 to 32767, not '") + c.typed + "'");
+  }
+}
+
 TEST(MainFormIntegration, SetInKorvexShowsABusyCursorWhileItRuns) {
   FormFixture f;
   TForm1& form = f.Make();

@@ -91,4 +91,31 @@ TEST(FrameCommand, BadInputIsAnErrorWithStatus2) {
   }
 }
 
+// The calibration's 15 bits, at their edges: the command line refuses what
+// the window refuses, with the range.
+TEST(FrameCommand, CalibrationBeyondFifteenBitsIsRefusedWithTheRange) {
+  const struct {
+    const char* value;
+    const char* out;  // nullptr: refused
+  } cases[] = {
+      {"32767", "15 06 8D 59 78 56 34 12 03 00 0B 7A 01 00 00 00 0F FF 32 02 FF 7F \n"},
+      {"0", "15 06 8D 59 78 56 34 12 03 00 0B 7A 01 00 00 00 0F FF 32 02 00 00 \n"},
+      {"32768", nullptr},
+      {"40000", nullptr},
+      {"-1", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    const ProgramResult r = Frame({"clock-calibration", c.value, "off", "--id", "12345678", "--bare"});
+    if (c.out) {
+      EXPECT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_EQ(r.out, c.out);
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("velrpt-cli: the clock calibration is 0 to 32767, not '") + c.value + "'\n");
+  }
+}
+
 }  // namespace

@@ -84,8 +84,11 @@ TEST(CommandFrame, EveryKindInBothForms) {
        "0F FF 32 02 2C 81"},
       {"calibration 300 off", CommandKind::ClockCalibration,
        [](CommandControls& c) { c.calibration = "300"; }, "", 11, "0F FF 32 02 2C 01"},
+      // Beyond the 15 bits the value would run into the on/off bit and wrap.
       {"calibration 70000", CommandKind::ClockCalibration,
-       [](CommandControls& c) { c.calibration = "70000"; }, "", 11, "0F FF 32 02 70 11"},
+       [](CommandControls& c) { c.calibration = "70000"; }, "", 11, nullptr},
+      {"calibration 32768", CommandKind::ClockCalibration,
+       [](CommandControls& c) { c.calibration = "32768"; }, "", 11, nullptr},
       {"calibration empty", CommandKind::ClockCalibration, [](CommandControls& c) { c.calibration = ""; }, "",
        11, nullptr},
       {"calibration text", CommandKind::ClockCalibration, [](CommandControls& c) { c.calibration = "12 "; },

@@ -156,6 +156,42 @@ TEST(RepeaterCommands, NothingHappensWhenThePortStaysClosed) {
   EXPECT_TRUE(f.status.empty());
 }
 
+// Bit 15 of the calibration word is the on/off switch: a value the other 15
+// bits cannot hold is refused with the range before the port is touched,
+// whatever "On/Off" says.
+TEST(RepeaterCommands, CalibrationOutsideItsFifteenBitsIsRefused) {
+  const struct {
+    const char* value;
+    bool on;
+    const char* records;  // nullptr: refused
+  } cases[] = {
+      {"0", false, "0F FF 32 02 00 00 "},
+      {"0", true, "0F FF 32 02 00 80 "},
+      {"32767", false, "0F FF 32 02 FF 7F "},
+      {"32767", true, "0F FF 32 02 FF FF "},
+      {"32768", false, nullptr},
+      {"40000", false, nullptr},
+      {"65535", true, nullptr},
+      {"-1", false, nullptr},
+      {"99999999999", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    Fixture f;
+    f.controls.calibration = c.value, f.controls.calibrationOn = c.on;
+    f.commands.Run(CommandKind::ClockCalibration, f.controls);
+    ASSERT_EQ(f.log.lines.size(), 1u);
+    if (c.records) {
+      EXPECT_EQ(f.log.lines[0].substr(3 * 17), std::string(c.records) + "16 ");
+      continue;
+    }
+    EXPECT_EQ(f.log.lines[0],
+              std::string("Not sent: the clock calibration is 0 to 32767, not '") + c.value + "'");
+    EXPECT_TRUE(f.port.events.empty());
+    EXPECT_EQ(f.ensureCalls, 0);
+  }
+}
+
 TEST(RepeaterCommands, RefusedValuesLogAndConsumeAnAccessNumber) {
   const struct {
     const char* name;
