@@ -113,7 +113,9 @@ bool ProvisioningPage::AddJob(const ProvisionJob& job) {
 
 // The selected repeater with the values of the parameter group as they stand:
 // start hour, receive hours, wireless mode and the PC's clock always; the
-// calibration, the flag and the new ID when their fields hold one.
+// calibration, the flag and the new ID when their fields hold anything. What
+// a field holds goes into the job as it is, so CheckJob refuses the job over
+// a value the repeater cannot take instead of the job leaving it out.
 void ProvisioningPage::AddSelectedRepeater() {
   const CommandControls c = m_env.controls();
   ProvisionJob job;
@@ -122,13 +124,23 @@ void ProvisioningPage::AddSelectedRepeater() {
   job.rxHours = c.rxHours;
   job.wirelessMode = c.wirelessMode;
   job.setClock = true;
-  if (const std::optional<int> v = WholeNumber(c.calibration); v && *v >= 0 && *v <= 32767) {
+  if (!c.calibration.empty()) {
+    const std::optional<int> v = WholeNumber(c.calibration);
+    if (!v) return Refuse("clock calibration", c.calibration);
     job.calibration = *v;
     job.calibrationOn = c.calibrationOn;
   }
-  if (const std::optional<int> n = WholeNumber(c.flag); n && *n >= 1 && *n <= 64) job.flags[*n] = c.flagSet;
-  if (c.newId.size() == 8) job.newId = c.newId;
+  if (!c.flag.empty()) {
+    const std::optional<int> n = WholeNumber(c.flag);
+    if (!n) return Refuse("flag number", c.flag);
+    job.flags[*n] = c.flagSet;
+  }
+  job.newId = c.newId;
   AddJob(job);
+}
+
+void ProvisioningPage::Refuse(const char* what, const std::string& text) {
+  Tell(std::string(what) + " is no whole number: '" + text + "'", Prompts::Icon::Warning);
 }
 
 void ProvisioningPage::ImportJobs() {

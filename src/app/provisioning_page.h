@@ -69,6 +69,8 @@ class ProvisioningPage : public QWidget {
   void ShowRow(int row);
   void UpdateButtons();
   void Tell(const std::string& text, Prompts::Icon icon);
+  // A field whose text is no number at all.
+  void Refuse(const char* what, const std::string& text);
 
   ProvisioningEnv m_env;
   ProvisionEngine* m_engine;

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -44,11 +46,56 @@ struct ProvisionOptions {
 // A whole number within lo..hi; otherwise the line naming the option and its range.
 std::string Ranged(const std::string& option, const std::string& text, long lo, long hi, int& out) {
   std::string error;
-  if (const std::optional<long long> v = ParseIntOption(option, text, lo, hi, error)) out = static_cast<int>(*v);
+  if (const std::optional<long long> v = ParseIntOption(option, text, lo, hi, error))
+    out = static_cast<int>(*v);
   return error;
 }
 
-// The whole file, if it is a regular file below the cap.
+// A setting's value as typed: converted here and put into the job by `put`,
+// judged by the job's own checks (ValueFaults), refused in the options' words.
+template <typename Put>
+std::string SettingOption(const std::string& option, const std::string& text, Setting setting,
+                          ProvisionJob& job, Put put) {
+  std::string error;
+  const std::optional<long long> v = ParseIntOption(option, text, INT_MIN, INT_MAX, error);
+  if (v) put(static_cast<int>(*v));
+  const std::vector<JobFault> faults = ValueFaults(job);
+  if (v &&
+      std::none_of(faults.begin(), faults.end(), [&](const JobFault& f) { return f.setting == setting; }))
+    return {};
+  const SettingRange range = RangeOf(setting);
+  ParseIntOption(option, text, range.lo, range.hi, error);  // only for the refusal's words
+  return error;
+}
+
+// --flag N on|off and --clock-calibration V on|off at args[i]; `i` moves past them.
+std::string SwitchedOption(const CliArgs& args, size_t& i, ProvisionJob& job) {
+  const std::string& a = args[i];
+  if (i + 2 >= args.size()) return "option " + a + " needs a value and on|off";
+  int v = 0;
+  const bool flag = a == "--flag";
+  const auto put = [&](int n) {
+    v = n;
+    if (flag)
+      job.flags[n] = false;
+    else
+      job.calibration = n;
+  };
+  const Setting setting = flag ? Setting::kFlag : Setting::kCalibration;
+  if (std::string e = SettingOption(a, args[i + 1], setting, job, put); !e.empty()) return e;
+  bool on = false;
+  if (!ParseOnOff(args[i + 2], on)) return a + " needs on or off after the value, not '" + args[i + 2] + "'";
+  if (flag) {
+    job.flags[v] = on;
+  } else {
+    job.calibration = v;
+    job.calibrationOn = on;
+  }
+  i += 2;
+  return {};
+}
+
+// The options of `provision` into `o`; an error text for bad input.
 std::string ParseProvisionOptions(const CliArgs& args, ProvisionOptions& o) {
   for (size_t i = 0; i < args.size(); ++i) {
     std::string error;
@@ -66,20 +113,7 @@ std::string ParseProvisionOptions(const CliArgs& args, ProvisionOptions& o) {
     } else if (a == "--bare") {
       o.bare = true;
     } else if (a == "--flag" || a == "--clock-calibration") {
-      if (!need(2)) return "option " + a + " needs a value and on|off";
-      int v = 0;
-      const bool flag = a == "--flag";
-      if (std::string e = Ranged(a, args[i + 1], 0 + flag, flag ? 64 : 32767, v); !e.empty()) return e;
-      bool on = false;
-      if (!ParseOnOff(args[i + 2], on))
-        return a + " needs on or off after the value, not '" + args[i + 2] + "'";
-      if (flag) {
-        o.job.flags[v] = on;
-      } else {
-        o.job.calibration = v;
-        o.job.calibrationOn = on;
-      }
-      i += 2;
+      if (std::string e = SwitchedOption(args, i, o.job); !e.empty()) return e;
     } else if (a == "--id" || a == "--rx-start-hour" || a == "--rx-hours" || a == "--wireless-mode" ||
                a == "--new-id" || a == "--attempts" || a == "--answer-timeout" || a == "--jobs" ||
                a == "--report" || a == "--version") {
@@ -90,11 +124,14 @@ std::string ParseProvisionOptions(const CliArgs& args, ProvisionOptions& o) {
         o.job.id = v;
         o.haveId = true;
       } else if (a == "--rx-start-hour") {
-        if (std::string e = Ranged(a, v, 0, 23, n); !e.empty()) return e;
-        o.job.rxStartHour = n;
+        if (std::string e =
+                SettingOption(a, v, Setting::kStartHour, o.job, [&](int h) { o.job.rxStartHour = h; });
+            !e.empty())
+          return e;
       } else if (a == "--rx-hours") {
-        if (std::string e = Ranged(a, v, 1, 6, n); !e.empty()) return e;
-        o.job.rxHours = n;
+        if (std::string e = SettingOption(a, v, Setting::kRxHours, o.job, [&](int h) { o.job.rxHours = h; });
+            !e.empty())
+          return e;
       } else if (a == "--wireless-mode") {
         o.job.wirelessMode = v;
       } else if (a == "--new-id") {

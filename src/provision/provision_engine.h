@@ -90,9 +90,20 @@ class ProvisionEngine : public QObject {
     CommandKind kind;
     CommandControls controls;
   };
-  std::vector<Step> PlanRound(const std::vector<Difference>& missing) const;
+  // A wanted setting the repeater has not reported as wanted (yet).
+  struct Missing {
+    Setting setting;
+    int flag = 0;  // the flag's number for Setting::kFlag
+    std::string wanted, reported;
+  };
+  std::vector<Step> PlanRound(const std::vector<Missing>& missing) const;
   void SendNext();
-  std::vector<Difference> Compare() const;
+  // Every wanted setting against what the repeater last reported: a job is
+  // verified only when this is empty.
+  std::vector<Missing> Compare() const;
+  std::optional<Missing> CompareClock() const;
+  // The report's form: the settings named by their labels.
+  static std::vector<Difference> Report(const std::vector<Missing>& missing);
   void AnswerTimedOut();
   void Finish(JobState state);
 
@@ -111,7 +122,3 @@ class ProvisionEngine : public QObject {
   std::uint64_t m_generation = 0;  // a Stop cancels the pending start of the next job
   Live m_live;
 };
-
-// Milliseconds since 1970-01-01 00:00 of a local date and time (no zone: both
-// sides of a comparison are local).
-std::int64_t LocalMs(const LocalTime& t);

@@ -49,12 +49,18 @@ std::vector<std::string> Words(std::string_view text) {
   return words;
 }
 
-std::optional<int> Number(const std::string& text, int lo, int hi) {
+// A whole number as written; its range is CheckValues' to judge.
+std::optional<int> Number(const std::string& text) {
   int v = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v < lo || v > hi)
-    return std::nullopt;
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
   return v;
+}
+
+bool InRange(int v, Setting s) { return v >= RangeOf(s).lo && v <= RangeOf(s).hi; }
+
+std::string RangeText(Setting s) {
+  return std::to_string(RangeOf(s).lo) + ".." + std::to_string(RangeOf(s).hi);
 }
 
 }  // namespace
@@ -71,22 +77,68 @@ bool ParseOnOff(std::string_view text, bool& on) {
   return false;
 }
 
+std::string ReportLabel(Setting setting, int flag) {
+  switch (setting) {
+    case Setting::kStartHour:
+      return "START HOUR";
+    case Setting::kRxHours:
+      return "WORK HOURS RX";
+    case Setting::kWirelessMode:
+      return "WIRELESS MODE";
+    case Setting::kFlag:
+      return "FLAG " + std::to_string(flag);
+    case Setting::kCalibration:
+      return "CLOCK CALIBRATION";
+    case Setting::kClock:
+      return "CLOCK";
+    case Setting::kId:
+      return "ID";
+  }
+  return {};
+}
+
+SettingRange RangeOf(Setting setting) {
+  switch (setting) {
+    case Setting::kStartHour:
+      return {0, 23};
+    case Setting::kRxHours:
+      return {1, 6};
+    case Setting::kFlag:
+      return {1, 64};
+    case Setting::kCalibration:
+      return {0, kMaxCalibration};
+    default:
+      return {0, 0};
+  }
+}
+
+std::vector<JobFault> ValueFaults(const ProvisionJob& job) {
+  std::vector<JobFault> faults;
+  if (job.rxStartHour && !InRange(*job.rxStartHour, Setting::kStartHour))
+    faults.push_back({Setting::kStartHour, "rx start hour must be " + RangeText(Setting::kStartHour)});
+  if (job.rxHours && !InRange(*job.rxHours, Setting::kRxHours))
+    faults.push_back({Setting::kRxHours, "rx hours must be " + RangeText(Setting::kRxHours)});
+  if (job.wirelessMode && !WirelessModeCode(*job.wirelessMode))
+    faults.push_back({Setting::kWirelessMode,
+                      "wireless mode must be one of \"Mode T+C\", \"Mode T\", \"Mode S\", \"Mode C\""});
+  if (job.calibration && !InRange(*job.calibration, Setting::kCalibration))
+    faults.push_back(
+        {Setting::kCalibration, "clock calibration must be " + RangeText(Setting::kCalibration)});
+  for (const auto& [n, on] : job.flags)
+    if (!InRange(n, Setting::kFlag)) {
+      faults.push_back({Setting::kFlag, "flag number must be " + RangeText(Setting::kFlag)});
+      break;
+    }
+  return faults;
+}
+
 std::string CheckJob(const ProvisionJob& job) {
   if (!IsId(job.id)) return "repeater ID must be 8 digits: '" + job.id + "'";
   if (!job.newId.empty() && !IsId(job.newId)) return "new ID must be 8 digits: '" + job.newId + "'";
   if (job.newId == job.id) return "new ID " + job.newId + " is the repeater's present ID";
-  if (job.rxStartHour && (*job.rxStartHour < 0 || *job.rxStartHour > 23))
-    return "rx start hour must be 0..23";
-  if (job.rxHours && (*job.rxHours < 1 || *job.rxHours > 6)) return "rx hours must be 1..6";
-  if (job.wirelessMode && !WirelessModeCode(*job.wirelessMode))
-    return "wireless mode must be one of \"Mode T+C\", \"Mode T\", \"Mode S\", \"Mode C\"";
-  if (job.calibration && (*job.calibration < 0 || *job.calibration > 32767))
-    return "clock calibration must be 0..32767";
+  if (const std::vector<JobFault> faults = ValueFaults(job); !faults.empty()) return faults.front().text;
   bool low = false, high = false;
-  for (const auto& [n, on] : job.flags) {
-    if (n < 1 || n > 64) return "flag number must be 1..64";
-    (n <= 32 ? low : high) = true;
-  }
+  for (const auto& [n, on] : job.flags) (n <= 32 ? low : high) = true;
   if (low && high) return "flags 1-32 and 33-64 go in separate jobs of the same repeater";
   if (!job.WantsSomething()) return "nothing to set for repeater " + job.id;
   return {};
@@ -169,7 +221,11 @@ std::string ReportCsv(const std::vector<ProvisionJob>& jobs, const std::vector<J
   return out;
 }
 
-std::string ParseJobsText(std::string_view text, std::vector<ProvisionJob>& jobs) {
+namespace {
+
+enum class JobColumn { kId, kStart, kHours, kMode, kDateTime, kFlags, kCalibration, kNewId };
+
+std::vector<std::string> TextLines(std::string_view text) {
   std::vector<std::string> lines;
   size_t start = 0;
   while (start <= text.size()) {
@@ -180,6 +236,98 @@ std::string ParseJobsText(std::string_view text, std::vector<ProvisionJob>& jobs
     lines.push_back(std::move(line));
     start = end + 1;
   }
+  return lines;
+}
+
+// The columns the header names, in its order; an error text for a bad header.
+std::string HeaderColumns(const std::string& header, char sep, std::vector<JobColumn>& columns) {
+  static const std::pair<const char*, JobColumn> kNames[] = {{"id", JobColumn::kId},
+                                                             {"rx-start-hour", JobColumn::kStart},
+                                                             {"rx-hours", JobColumn::kHours},
+                                                             {"wireless-mode", JobColumn::kMode},
+                                                             {"datetime", JobColumn::kDateTime},
+                                                             {"flags", JobColumn::kFlags},
+                                                             {"clock-calibration", JobColumn::kCalibration},
+                                                             {"new-id", JobColumn::kNewId}};
+  for (const std::string& name : Split(header, sep)) {
+    const std::string n = Lower(name);
+    const auto it =
+        std::find_if(std::begin(kNames), std::end(kNames), [&](const auto& k) { return n == k.first; });
+    if (it == std::end(kNames)) return "unknown column '" + name + "'";
+    if (std::find(columns.begin(), columns.end(), it->second) != columns.end())
+      return "column '" + name + "' twice";
+    columns.push_back(it->second);
+  }
+  if (std::find(columns.begin(), columns.end(), JobColumn::kId) == columns.end()) return "no id column";
+  return {};
+}
+
+// Whether the value just put into `job` passes the judge.
+bool Judged(const ProvisionJob& job, Setting setting) {
+  const std::vector<JobFault> faults = ValueFaults(job);
+  return std::none_of(faults.begin(), faults.end(), [&](const JobFault& f) { return f.setting == setting; });
+}
+
+std::string FlagsCell(const std::string& v, ProvisionJob& job) {
+  const std::vector<std::string> w = Words(v);
+  if (w.size() % 2 != 0) return "flags must be pairs 'N on|off', not '" + v + "'";
+  for (size_t i = 0; i < w.size(); i += 2) {
+    const std::optional<int> n = Number(w[i]);
+    bool on = false;
+    if (n) job.flags[*n] = on;
+    if (!n || !Judged(job, Setting::kFlag) || !ParseOnOff(w[i + 1], on))
+      return "flags must be pairs 'N on|off' with N " + RangeText(Setting::kFlag) + ", not '" + v + "'";
+    job.flags[*n] = on;
+  }
+  return {};
+}
+
+// One cell's value into `job`; an error text naming the column.
+std::string ApplyCell(JobColumn column, const std::string& v, ProvisionJob& job) {
+  switch (column) {
+    case JobColumn::kId:
+      job.id = v;
+      break;
+    case JobColumn::kStart:
+      if (!(job.rxStartHour = Number(v)) || !Judged(job, Setting::kStartHour))
+        return "rx-start-hour must be " + RangeText(Setting::kStartHour) + ", not '" + v + "'";
+      break;
+    case JobColumn::kHours:
+      if (!(job.rxHours = Number(v)) || !Judged(job, Setting::kRxHours))
+        return "rx-hours must be " + RangeText(Setting::kRxHours) + ", not '" + v + "'";
+      break;
+    case JobColumn::kMode:
+      job.wirelessMode = v;
+      break;
+    case JobColumn::kDateTime: {
+      const std::string y = Lower(v);
+      if (y != "yes" && y != "no") return "datetime must be yes or no, not '" + v + "'";
+      job.setClock = y == "yes";
+      break;
+    }
+    case JobColumn::kFlags:
+      return FlagsCell(v, job);
+    case JobColumn::kCalibration: {
+      const std::vector<std::string> w = Words(v);
+      bool on = false;
+      if (w.size() != 2 || !(job.calibration = Number(w[0])) || !Judged(job, Setting::kCalibration) ||
+          !ParseOnOff(w[1], on))
+        return "clock-calibration must be 'V on|off' with V " + RangeText(Setting::kCalibration) + ", not '" +
+               v + "'";
+      job.calibrationOn = on;
+      break;
+    }
+    case JobColumn::kNewId:
+      job.newId = v;
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string ParseJobsText(std::string_view text, std::vector<ProvisionJob>& jobs) {
+  const std::vector<std::string> lines = TextLines(text);
   size_t headerAt = 0;
   while (headerAt < lines.size() && Trim(lines[headerAt]).empty()) ++headerAt;
   if (headerAt == lines.size()) return "no header row";
@@ -187,29 +335,9 @@ std::string ParseJobsText(std::string_view text, std::vector<ProvisionJob>& jobs
   const char sep = header.find(';') != std::string::npos    ? ';'
                    : header.find('\t') != std::string::npos ? '\t'
                                                             : ',';
-  enum Column { kId, kStart, kHours, kMode, kDateTime, kFlags, kCalibration, kNewId };
-  static const std::pair<const char*, Column> kNames[] = {{"id", kId},
-                                                          {"rx-start-hour", kStart},
-                                                          {"rx-hours", kHours},
-                                                          {"wireless-mode", kMode},
-                                                          {"datetime", kDateTime},
-                                                          {"flags", kFlags},
-                                                          {"clock-calibration", kCalibration},
-                                                          {"new-id", kNewId}};
-  std::vector<Column> columns;
-  bool haveId = false;
-  for (const std::string& name : Split(header, sep)) {
-    const std::string n = Lower(name);
-    const auto it =
-        std::find_if(std::begin(kNames), std::end(kNames), [&](const auto& k) { return n == k.first; });
-    if (it == std::end(kNames))
-      return "line " + std::to_string(headerAt + 1) + ": unknown column '" + name + "'";
-    if (std::find(columns.begin(), columns.end(), it->second) != columns.end())
-      return "line " + std::to_string(headerAt + 1) + ": column '" + name + "' twice";
-    columns.push_back(it->second);
-    haveId |= it->second == kId;
-  }
-  if (!haveId) return "line " + std::to_string(headerAt + 1) + ": no id column";
+  std::vector<JobColumn> columns;
+  if (const std::string error = HeaderColumns(header, sep, columns); !error.empty())
+    return "line " + std::to_string(headerAt + 1) + ": " + error;
 
   std::vector<ProvisionJob> parsed;
   for (size_t l = headerAt + 1; l < lines.size(); ++l) {
@@ -219,52 +347,9 @@ std::string ParseJobsText(std::string_view text, std::vector<ProvisionJob>& jobs
     if (cells.size() > columns.size()) return where + "more cells than the header has columns";
     ProvisionJob job;
     for (size_t c = 0; c < cells.size(); ++c) {
-      const std::string& v = cells[c];
-      if (v.empty()) continue;
-      switch (columns[c]) {
-        case kId:
-          job.id = v;
-          break;
-        case kStart:
-          if (!(job.rxStartHour = Number(v, 0, 23)))
-            return where + "rx-start-hour must be 0..23, not '" + v + "'";
-          break;
-        case kHours:
-          if (!(job.rxHours = Number(v, 1, 6))) return where + "rx-hours must be 1..6, not '" + v + "'";
-          break;
-        case kMode:
-          job.wirelessMode = v;
-          break;
-        case kDateTime: {
-          const std::string y = Lower(v);
-          if (y != "yes" && y != "no") return where + "datetime must be yes or no, not '" + v + "'";
-          job.setClock = y == "yes";
-          break;
-        }
-        case kFlags: {
-          const std::vector<std::string> w = Words(v);
-          if (w.size() % 2 != 0) return where + "flags must be pairs 'N on|off', not '" + v + "'";
-          for (size_t i = 0; i < w.size(); i += 2) {
-            const std::optional<int> n = Number(w[i], 1, 64);
-            bool on = false;
-            if (!n || !ParseOnOff(w[i + 1], on))
-              return where + "flags must be pairs 'N on|off' with N 1..64, not '" + v + "'";
-            job.flags[*n] = on;
-          }
-          break;
-        }
-        case kCalibration: {
-          const std::vector<std::string> w = Words(v);
-          bool on = false;
-          if (w.size() != 2 || !(job.calibration = Number(w[0], 0, 32767)) || !ParseOnOff(w[1], on))
-            return where + "clock-calibration must be 'V on|off' with V 0..32767, not '" + v + "'";
-          job.calibrationOn = on;
-          break;
-        }
-        case kNewId:
-          job.newId = v;
-          break;
-      }
+      if (cells[c].empty()) continue;
+      if (const std::string error = ApplyCell(columns[c], cells[c], job); !error.empty())
+        return where + error;
     }
     if (const std::string error = CheckJob(job); !error.empty()) return where + error;
     parsed.push_back(std::move(job));

@@ -11,13 +11,26 @@
 
 #include "local_formats.h"
 
+// The settings a job can ask for. The report's names for them ("START
+// HOUR", "FLAG 3", ...) are texts of the report alone: ReportLabel.
+enum class Setting { kStartHour, kRxHours, kWirelessMode, kFlag, kCalibration, kClock, kId };
+
+// The report's name of a setting; `flag` is the flag's number for kFlag.
+std::string ReportLabel(Setting setting, int flag = 0);
+
+// The values a job may ask for, inclusive.
+struct SettingRange {
+  int lo, hi;
+};
+SettingRange RangeOf(Setting setting);  // start hour, rx hours, flag or calibration
+
 struct ProvisionJob {
   std::string id;                           // the repeater's present serial ID, 8 digits
-  std::optional<int> rxStartHour;           // 0..23
-  std::optional<int> rxHours;               // 1..6
+  std::optional<int> rxStartHour;           // RangeOf(kStartHour)
+  std::optional<int> rxHours;               // RangeOf(kRxHours)
   std::optional<std::string> wirelessMode;  // a Combo_wirelessMode text
-  std::map<int, bool> flags;                // flag number 1..64 -> set (true) or clear
-  std::optional<int> calibration;           // 0..32767
+  std::map<int, bool> flags;                // flag number (RangeOf(kFlag)) -> set (true) or clear
+  std::optional<int> calibration;           // RangeOf(kCalibration)
   bool calibrationOn = false;
   bool setClock = false;  // the PC's date and time
   std::string newId;      // empty: the ID stays
@@ -26,9 +39,20 @@ struct ProvisionJob {
   bool WantsSomething() const;
 };
 
-// An error text when the job cannot be run as it stands (IDs, ranges, flags
-// of both halves), else empty. A flags answer carries 32 flags without
-// saying which 32, so one job keeps to flags 1-32 or to flags 33-64.
+// A value of the job that no repeater can take: which setting, and the text.
+struct JobFault {
+  Setting setting;
+  std::string text;  // "rx hours must be 1..6"
+};
+// The values of `job` outside their range, in the order of the settings
+// (CheckJob's first reason among them); the parsers word a fault with the
+// text they were given.
+std::vector<JobFault> ValueFaults(const ProvisionJob& job);
+
+// The one judge of a job: an error text when it cannot be run as it stands
+// (IDs, ranges, flags of both halves, nothing wanted), else empty. A flags
+// answer carries 32 flags without saying which 32, so one job keeps to flags
+// 1-32 or to flags 33-64.
 std::string CheckJob(const ProvisionJob& job);
 
 // The wanted settings as one short text ("start 5, hours 4, Mode S, flag 33 on").

@@ -123,4 +123,43 @@ TEST(ProvisioningPage, AddSelectedRepeaterTakesTheWindowsValues) {
   EXPECT_TRUE(job.newId.empty());
 }
 
+// Whatever the parameter group shows goes into the job, or the job is
+// refused with the reason: a job never leaves a shown setting out.
+TEST(ProvisioningPage, AddSelectedRepeaterTakesEveryShownSettingOrRefuses) {
+  const struct {
+    const char* calibration;
+    const char* flag;
+    const char* newId;
+    const char* refusal;  // nullptr: the job is added with all three
+  } cases[] = {
+      {"32767", "5", "87654321", nullptr},
+      {"40000", "5", "", "clock calibration must be 0..32767"},
+      {"32768", "", "", "clock calibration must be 0..32767"},
+      {"300", "", "1234", "new ID must be 8 digits: '1234'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.calibration);
+    FormFixture f;
+    TForm1& form = f.Make();
+    form.Edit_repeaterID->setText(QStringLiteral("12345678"));
+    form.Edit1->setText(QString::fromLatin1(c.calibration));
+    form.Check_onClock->setChecked(true);
+    form.Edit_flag->setText(QString::fromLatin1(c.flag));
+    form.Edit_newID->setText(QString::fromLatin1(c.newId));
+    QTest::mouseClick(Find<QPushButton>(form, "Button_addRepeater"), Qt::LeftButton);
+    const auto& jobs = Find<ProvisioningPage>(form, "TabSheet_provisioning")->Jobs();
+    if (c.refusal) {
+      EXPECT_TRUE(jobs.empty());
+      ASSERT_EQ(f.prompts.shown.size(), 1u);
+      EXPECT_EQ(f.prompts.shown[0].text, c.refusal);
+      continue;
+    }
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].calibration, 32767);
+    EXPECT_TRUE(jobs[0].calibrationOn);
+    EXPECT_EQ(jobs[0].flags.count(5), 1u);
+    EXPECT_EQ(jobs[0].newId, "87654321");
+  }
+}
+
 }  // namespace

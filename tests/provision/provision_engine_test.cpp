@@ -38,6 +38,8 @@ struct Bench {
   std::function<bool(size_t frameIndex, const Bytes& frame)> hears = [](size_t, const Bytes&) {
     return true;
   };
+  // What reaches the program of each answer telegram (from its C-field on).
+  std::function<Bytes(const Bytes& telegram)> answers = [](const Bytes& t) { return t; };
   std::vector<CommandKind> kinds;  // every command the engine asked for
   std::vector<std::string> sentTo;
   std::unique_ptr<ProvisionEngine> engine;
@@ -68,7 +70,7 @@ struct Bench {
       for (sim::SimRepeater& r : repeaters) {
         const auto result = r.HandleFrame(frame, sim::ToSeconds(Civil(clock.Now())));
         if (!result.forUs || !result.answer) continue;
-        const Bytes answer = sim::WrapFrame(*result.answer, 150);
+        const Bytes answer = sim::WrapFrame(answers(*result.answer), 150);
         QTimer::singleShot(0, engine.get(), [this, answer] { engine->RepeaterFrame(answer); });
       }
     }
@@ -172,6 +174,67 @@ TEST(ProvisionEngine, EndsEachJobFromTheRepeatersOwnAnswers) {
     // The log holds each frame's hex line as the buttons write it.
     for (const Bytes& f : b.port.frames)
       EXPECT_NE(std::find(b.log.lines.begin(), b.log.lines.end(), HexText(f)), b.log.lines.end());
+  }
+}
+
+// A status answer that stops before its calibration record confirms the
+// rest but not the calibration: no job is verified on less than every
+// wanted setting read back.
+TEST(ProvisionEngine, VerifiedOnlyWhenEveryWantedSettingWasReadBack) {
+  Bench b({"12345678"});
+  b.answers = [](const Bytes& t) { return t.size() > 36 ? t.substr(0, 36) : t; };
+  ASSERT_TRUE(b.Run({FullJob("12345678")}));
+  const JobOutcome& o = b.engine->Outcomes().at(0);
+  EXPECT_EQ(o.state, JobState::Mismatch);
+  EXPECT_EQ(o.differs, (std::vector<Difference>{{"CLOCK CALIBRATION", "300 on", "nothing"}}));
+  EXPECT_EQ(b.repeaters[0].State().calibration, 300 | 0x8000);  // it was set, only not reported
+}
+
+// Each setting the repeater did not confirm goes out again in every later
+// round, and only that one, whatever the report calls it.
+TEST(ProvisionEngine, EachUnconfirmedSettingIsSentAgain) {
+  const struct {
+    const char* name;
+    std::function<void(Bench&)> arrange;
+    CommandKind resent;
+  } cases[] = {
+      {"start hour",
+       [](Bench& b) {
+         b.repeaters[0].Stick({sim::StuckSetting::Field::RxStartHour, 7});
+       },
+       CommandKind::RxStartHour},
+      {"rx hours",
+       [](Bench& b) {
+         b.repeaters[0].Stick({sim::StuckSetting::Field::RxHours, 5});
+       },
+       CommandKind::RxHours},
+      {"wireless mode",
+       [](Bench& b) {
+         b.repeaters[0].Stick({sim::StuckSetting::Field::WirelessMode, 1});
+       },
+       CommandKind::WirelessMode},
+      {"calibration",
+       [](Bench& b) {
+         b.repeaters[0].Stick({sim::StuckSetting::Field::Calibration, 300});
+       },
+       CommandKind::ClockCalibration},
+      {"flag 3",
+       [](Bench& b) {
+         b.hears = [](size_t, const Bytes& f) {
+           return f.find(std::string("\x0F\xFF\x05\x04\x03", 5)) == Bytes::npos;
+         };
+       },
+       CommandKind::Flag},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bench b({"12345678"});
+    c.arrange(b);
+    ASSERT_TRUE(b.Run({FullJob("12345678")}));
+    EXPECT_EQ(b.engine->Outcomes().at(0).state, JobState::Mismatch);
+    ASSERT_EQ(b.kinds.size(), 8u);
+    EXPECT_EQ(std::vector<CommandKind>(b.kinds.begin() + 6, b.kinds.end()),
+              std::vector<CommandKind>(2, c.resent));
   }
 }
 
