@@ -256,7 +256,10 @@ const char* SurveyHelp() {
           "(configuration bit 0), with their signal strength, from a recorded byte stream\n"
           "(FILE, or standard input when FILE is absent or -) or a live port, and prints\n"
           "the survey at the end, one row per meter ID sorted by ID. The selected\n"
-          "repeater's own telegrams have a row of their own, role \"repeater\".\n\n"
+          "repeater's own telegrams have a row of their own, role \"repeater\". Signal\n"
+          "values are dBm without the minus sign (107 is -107 dBm): the smaller number\n"
+          "is the stronger signal, and \"both (+3.5)\" means the repeated copy is 3.5 dB\n"
+          "stronger than the direct one.\n\n"
           "  --hex                the input is hexadecimal text\n") +
       kPortOptionsHelp +
       "  --seconds S          with a port: stop after S seconds (else at Ctrl+C)\n"

@@ -35,3 +35,21 @@ constexpr CivilDate CivilFromDays(std::int64_t days) {
 
 // Whole days and the milliseconds into the last one, for negative counts too.
 constexpr std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : (a - b + 1) / b; }
+
+// A count of milliseconds since 1970-01-01 00:00 as date and time of day.
+struct CivilMoment {
+  CivilDate date;
+  int hour = 0, minute = 0, second = 0, msec = 0;
+};
+
+constexpr CivilMoment CivilFromMs(std::int64_t ms) {
+  const std::int64_t days = FloorDiv(ms, 86400000);
+  const std::int64_t rest = ms - days * 86400000;
+  CivilMoment m;
+  m.date = CivilFromDays(days);
+  m.hour = static_cast<int>(rest / 3600000);
+  m.minute = static_cast<int>(rest / 60000 % 60);
+  m.second = static_cast<int>(rest / 1000 % 60);
+  m.msec = static_cast<int>(rest % 1000);
+  return m;
+}

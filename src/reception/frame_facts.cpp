@@ -41,24 +41,29 @@ bool IsAnswerId(std::uint32_t id, const DecodeOptions& options) {
   return false;
 }
 
+// Status and configuration bytes from `statusAt` on; `configBytes` 1 or 2.
+void Header(std::string_view frame, size_t statusAt, size_t configBytes, FrameFacts& f) {
+  f.hasHeader = HasField(frame, statusAt + configBytes);
+  if (!f.hasHeader) return;
+  f.status = ByteAt(frame, statusAt);
+  f.config1 = ByteAt(frame, statusAt + 1);
+  if (configBytes == 2) f.config2 = ByteAt(frame, statusAt + 2);
+}
+
 // Status and configuration bytes lie where the CI's header puts them.
 void ReadHeader(std::string_view frame, FrameFacts& f) {
   switch (f.ci) {
     case 0x7A:
-      f.hasHeader = HasField(frame, 15);
-      if (f.hasHeader)
-        f.status = ByteAt(frame, 13), f.config1 = ByteAt(frame, 14), f.config2 = ByteAt(frame, 15);
+      Header(frame, 13, 2, f);
       break;
     case 0x72:
       f.hasAux = HasField(frame, 15);
       if (f.hasAux) f.auxId = Word32(frame, 15);
-      f.hasHeader = HasField(frame, 23);
-      if (f.hasHeader)
-        f.status = ByteAt(frame, 21), f.config1 = ByteAt(frame, 22), f.config2 = ByteAt(frame, 23);
+      Header(frame, 21, 2, f);
       break;
     case 0x78:
-      f.hasHeader = HasField(frame, 22);
-      if (f.hasHeader) f.status = ByteAt(frame, 21), f.config1 = ByteAt(frame, 22);
+      // No header of its own: the program reads the bytes at the long header's place.
+      Header(frame, 21, 1, f);
       break;
     default:
       break;

@@ -16,16 +16,8 @@ std::int64_t LocalMs(const LocalTime& t) {
 }
 
 LocalTime FromLocalMs(std::int64_t ms) {
-  const std::int64_t days = FloorDiv(ms, 86400000);
-  const std::int64_t rest = ms - days * 86400000;
-  const CivilDate date = CivilFromDays(days);
-  LocalTime t;
-  t.year = date.year, t.month = date.month, t.day = date.day;
-  t.hour = static_cast<int>(rest / 3600000);
-  t.minute = static_cast<int>(rest / 60000 % 60);
-  t.second = static_cast<int>(rest / 1000 % 60);
-  t.msec = static_cast<int>(rest % 1000);
-  return t;
+  const CivilMoment m = CivilFromMs(ms);
+  return LocalTime{m.date.year, m.date.month, m.date.day, m.hour, m.minute, m.second, m.msec};
 }
 
 LocalTime SystemClock::Now() const {

@@ -94,15 +94,8 @@ std::int64_t ToSeconds(const CivilTime& t) {
 }
 
 CivilTime FromSeconds(std::int64_t s) {
-  const std::int64_t days = FloorDiv(s, 86400);
-  const std::int64_t rest = s - days * 86400;
-  const CivilDate date = CivilFromDays(days);
-  CivilTime t;
-  t.year = date.year, t.month = date.month, t.day = date.day;
-  t.hour = static_cast<int>(rest / 3600);
-  t.minute = static_cast<int>(rest / 60 % 60);
-  t.second = static_cast<int>(rest % 60);
-  return t;
+  const CivilMoment m = CivilFromMs(s * 1000);
+  return CivilTime{m.date.year, m.date.month, m.date.day, m.hour, m.minute, m.second};
 }
 
 CivilTime LocalNow() {

@@ -3,6 +3,7 @@
 // window's own port, commands and receive path, and the report exported.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
