@@ -19,7 +19,7 @@ int LocalOffsetSeconds(const LocalTime& t) {
   static thread_local int cachedOffset = 0;
   const std::int64_t hour = DaysFromCivil(t.year, t.month, t.day) * 24 + t.hour;
   if (hour != cachedHour) {
-    const QDateTime local(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second), Qt::LocalTime);
+    const QDateTime local(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second));  // local time
     cachedOffset = local.isValid() ? local.offsetFromUtc() : 0;
     cachedHour = hour;
   }

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "counting_new.h"
 #include "decoder_fixture.h"
 
 TEST(ReceiveHandler, ReadsEveryWaitingByteInStagingSizedPieces) {
@@ -172,19 +173,6 @@ TEST(SystemClock, AgreesWithQtAndFollowsAChangeOfTimeZone) {
   tzset();
 }
 
-// Every allocation of this test program, counted while `g_counting` is on.
-namespace {
-thread_local bool g_counting = false;
-thread_local long g_allocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (g_counting) ++g_allocations;
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 // Keeps nothing, as a sink that stores elsewhere would.
