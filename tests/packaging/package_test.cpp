@@ -113,7 +113,8 @@ TEST_F(Package, HoldsProgramsDesktopEntryIconsManualAndManPages) {
 }
 
 TEST_F(Package, DeclaresItsRuntimeLibraries) {
-  const ProgramRun fields = RunProgram("dpkg-deb", {"-f", s_deb, "Package", "Architecture", "Depends"});
+  const ProgramRun fields =
+      RunProgram("dpkg-deb", {"-f", s_deb, "Package", "Architecture", "Depends", "Recommends"});
   ASSERT_EQ(fields.exitCode, 0) << fields.err.toStdString();
   EXPECT_TRUE(fields.out.contains("Package: velrpt")) << fields.out.toStdString();
   EXPECT_TRUE(fields.out.contains("Architecture: amd64") || fields.out.contains("Architecture: arm64"));
@@ -123,14 +124,21 @@ TEST_F(Package, DeclaresItsRuntimeLibraries) {
          << "libqt6gui6"
          << "libqt6core6";
 #endif
+  // Debian 13 renamed some libraries for the 64-bit time_t (libqt6core6t64).
   const auto declares = [&](const QString& package) {
-    return fields.out.contains(QRegularExpression("\\b" + QRegularExpression::escape(package) + "\\b"));
+    return fields.out.contains(QRegularExpression("\\b" + QRegularExpression::escape(package) + "(t64)?\\b"));
   };
   for (const QString& package : needed)
     EXPECT_TRUE(declares(package)) << package.toStdString() << " missing in " << fields.out.toStdString();
   // The chart is drawn by the program itself: no chart or OpenGL library.
   for (const char* package : {"libqt6charts6", "libqt6opengl6", "libqt6openglwidgets6"})
     EXPECT_FALSE(declares(package)) << package << " in " << fields.out.toStdString();
+#ifdef VELRPT_GUI_DIR
+  // The window's platform plugin on a Wayland desktop; without it Qt falls back to X11.
+  EXPECT_TRUE(fields.out.contains(
+      QRegularExpression("^Recommends:.*\\bqt6-wayland\\b", QRegularExpression::MultilineOption)))
+      << fields.out.toStdString();
+#endif
 }
 
 TEST_F(Package, DesktopEntryStartsTheInstalledProgram) {
