@@ -1,4 +1,4 @@
-// velrpt [--data-dir DIR] [--port NAME] [--simulate]
+// velrpt [--data-dir DIR] [--port NAME] [--simulate] [--help] [--version]
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -13,13 +13,44 @@
 #include "sim_runner.h"
 #include "velrpt_application.h"
 
+namespace {
+
+// The options QGuiApplication and QApplication take out of argv for
+// themselves. The options are read before the application object exists
+// (--help and a mistyped option need no display), so they must be known here.
+struct QtOption {
+  const char* name;
+  bool takesValue;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},
+    {"qwindowtitle", true},    {"geometry", true},
+    {"display", true},         {"session", true},
+    {"style", true},           {"stylesheet", true},
+    {"qmljsdebugger", true},   {"reverse", false},
+    {"widgetcount", false},    {"testability", false},
+};
+
+QStringList Arguments(int argc, char** argv) {
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  return args;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  VelRptApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("VelRpt"));
+  QCoreApplication::setApplicationName(QStringLiteral("VelRpt"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(VELRPT_VERSION));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Battery repeater configuration program"));
-  parser.addHelpOption();
+  // Qt's own options are single-dash words (-platform wayland).
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption help = parser.addHelpOption();
+  const QCommandLineOption version = parser.addVersionOption();
   const QCommandLineOption dataDir(QStringLiteral("data-dir"),
                                    QStringLiteral("Folder of the ini file and the log folder."),
                                    QStringLiteral("DIR"));
@@ -28,7 +59,26 @@ int main(int argc, char** argv) {
   const QCommandLineOption simulate(QStringLiteral("simulate"),
                                     QStringLiteral("Talk to a simulated transceiver and repeater."));
   parser.addOptions({dataDir, port, simulate});
-  parser.process(app);
+  for (const QtOption& o : kQtOptions) {
+    QCommandLineOption qt(QString::fromLatin1(o.name), QString());
+    if (o.takesValue) qt.setValueName(QStringLiteral("VALUE"));
+    qt.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(qt);
+  }
+  if (!parser.parse(Arguments(argc, argv))) {
+    std::fprintf(stderr, "velrpt: %s\n", qPrintable(parser.errorText()));
+    return 2;
+  }
+  if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+    std::fputs(qPrintable(parser.helpText()), stdout);
+    return 0;
+  }
+  if (parser.isSet(version)) {
+    std::printf("VelRpt %s\n", VELRPT_VERSION);
+    return 0;
+  }
+
+  VelRptApplication app(argc, argv);
 
   const std::string programPath = QCoreApplication::applicationFilePath().toStdString();
   std::string folder = DataFolder(parser.value(dataDir).toStdString(), programPath);
