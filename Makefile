@@ -16,7 +16,7 @@ export CCACHE_BASEDIR ?= $(CURDIR)
 export QT_QPA_PLATFORM ?= offscreen
 export XDG_RUNTIME_DIR ?= /tmp/velrpt-runtime-$(shell id -u)
 
-.PHONY: all deps configure build run test test-asan test-tsan test-drivers bench fuzz package clean
+.PHONY: all deps configure build run test test-asan test-tsan test-drivers bench fuzz package test-debian13 clean
 
 all: build
 
@@ -77,6 +77,10 @@ fuzz: deps
 # The Debian package (velrpt_<version>_<arch>.deb) in $(BUILD).
 package: build
 	cd $(BUILD) && cpack -G DEB
+
+# `make test` in a fresh Debian 13 chroot (root; scripts/test-in-debian says how).
+test-debian13:
+	scripts/test-in-debian 13
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz
