@@ -70,7 +70,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
-    std::fputs(qPrintable(parser.helpText()), stdout);
+    // Without an application object Qt cannot name the program itself.
+    std::fputs(
+        qPrintable(parser.helpText().replace(QStringLiteral("<executable_name>"), QStringLiteral("velrpt"))),
+        stdout);
     return 0;
   }
   if (parser.isSet(version)) {

@@ -16,7 +16,8 @@ TEST(WindowOptions, AnsweredWithoutADisplay) {
     const char* err;  // the whole of standard error
   };
   const Case cases[] = {
-      {{"--help"}, nullptr, 0, "--data-dir <DIR>", ""},
+      {{"--help"}, nullptr, 0, "Usage: velrpt [options]", ""},
+      {{"--help-all"}, nullptr, 0, "--data-dir <DIR>", ""},
       {{"-h"}, "xcb", 0, "--version", ""},
       {{"-platform", "wayland", "--help"}, nullptr, 0, "--simulate", ""},
       {{"--version"}, nullptr, 0, "VelRpt " VELRPT_VERSION "\n", ""},
