@@ -64,7 +64,7 @@ TEST_F(GridFiles, ExportWritesEveryCellFollowedByTheSeparator) {
   EXPECT_EQ(f.prompts.shown[0].kind, "save");
   EXPECT_EQ(dialog.title, "Save log data");
   EXPECT_EQ(dialog.proposedName, "12345678_meters.csv");
-  EXPECT_EQ(dialog.filter, "TXT|*.txt|CSV|*.csv");
+  EXPECT_EQ(dialog.filter, "CSV|*.csv|TXT|*.txt");  // a table's file is a CSV file
   EXPECT_EQ(dialog.defaultExt, "csv");
 }
 
