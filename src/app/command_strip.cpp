@@ -49,5 +49,5 @@ CommandStrip::CommandStrip(QWidget* parent) : QWidget(parent) {
   row2->addWidget(Edit_send_command, 1);
   layout->addLayout(row2);
 
-  for (QLineEdit* edit : {Edit_repeaterID, Edit_newID}) new DigitKeyFilter(edit);
+  for (QLineEdit* edit : {Edit_repeaterID, Edit_newID}) (new DigitKeyFilter(edit))->AllowClipboard();
 }

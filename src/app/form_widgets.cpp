@@ -1,13 +1,40 @@
 #include "form_widgets.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QTableView>
 #include <algorithm>
+
+namespace {
+// Outside a dialog a focused button takes only Space; Enter and Return
+// press it too, as operators expect of a focused "Set".
+class EnterPresses : public QObject {
+ public:
+  explicit EnterPresses(QPushButton* button) : QObject(button), m_button(button) {
+    button->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != m_button || event->type() != QEvent::KeyPress) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+        key->modifiers() & ~Qt::KeypadModifier)
+      return false;
+    if (!key->isAutoRepeat()) m_button->click();
+    return true;
+  }
+
+ private:
+  QPushButton* m_button;
+};
+}  // namespace
 
 QFont ControlFont() {
   QFont f(
@@ -37,6 +64,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) {
   auto* button = Named(new QPushButton(text, parent), name);
   button->setFont(ControlFont());
+  new EnterPresses(button);
   return button;
 }
 

@@ -1,5 +1,7 @@
 #include "key_filters.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 
@@ -35,6 +37,15 @@ bool DigitKeyFilter::eventFilter(QObject* watched, QEvent* event) {
   }
   if (event->type() != QEvent::KeyPress) return false;
   auto* key = static_cast<QKeyEvent*>(event);
+  if (m_clipboard) {
+    if (key->matches(QKeySequence::Paste)) {
+      PasteDigits();
+      return true;
+    }
+    for (QKeySequence::StandardKey k : {QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Cut,
+                                        QKeySequence::Undo, QKeySequence::Redo})
+      if (key->matches(k)) return false;  // the edit's own
+  }
   // Focus moves are the window's, not typed characters.
   if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
   // Keys without a character (arrows, Home, Delete) are not typed characters.
@@ -54,4 +65,13 @@ bool DigitKeyFilter::eventFilter(QObject* watched, QEvent* event) {
   const char filtered = FilterDigitKey(typed);
   if (m_beforeInsert) m_beforeInsert(*m_edit, filtered);
   return filtered == 27;
+}
+
+void DigitKeyFilter::PasteDigits() {
+  QString digits;
+  for (QChar c : QGuiApplication::clipboard()->text()) {
+    const char filtered = FilterDigitKey(c.unicode() < 128 ? static_cast<char>(c.unicode()) : 1);
+    if (filtered >= '0' && filtered <= '9') digits += QLatin1Char(filtered);
+  }
+  if (!digits.isEmpty()) m_edit->insert(digits);
 }

@@ -21,11 +21,18 @@ class DigitKeyFilter : public QObject {
  public:
   using Hook = std::function<void(QLineEdit& edit, char filtered)>;
   DigitKeyFilter(QLineEdit* edit, Hook beforeInsert = {});
+  // The ID boxes: Ctrl+A, copy, cut, undo work, and a paste (Ctrl+V,
+  // Shift+Insert) inserts the clipboard's text as the filter lets it
+  // through, digit by digit, up to the box's length.
+  void AllowClipboard() { m_clipboard = true; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void PasteDigits();
+
   QLineEdit* m_edit;
   Hook m_beforeInsert;
+  bool m_clipboard = false;
 };

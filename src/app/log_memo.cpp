@@ -5,6 +5,7 @@
 
 #include "error_log.h"
 #include "prompts.h"
+#include "telegram_table_panel.h"
 #include "text_files.h"
 
 namespace {
@@ -21,9 +22,13 @@ LogMemo* MakeLogWindow(QWidget* parent) {
   return memo;
 }
 
-void LogMemo::SaveToFile(Prompts& prompts, ErrorLogs& logs) const {
-  const Prompts::FileDialog dialog{"Save log data", "general_log.txt", "TXT|*.txt|CSV|*.csv", "csv",
-                                   logs.LogFolder()};
+void LogMemo::SaveToFile(const TableFileEnv& env) {
+  Prompts& prompts = *env.prompts;
+  ErrorLogs& logs = *env.logs;
+  const std::string logFolder = logs.LogFolder();
+  const Prompts::FileDialog dialog{
+      "Save log data", "general_log.txt", "TXT|*.txt|CSV|*.csv", "csv",
+      env.folders ? env.folders->Folder(FileFolders::Kind::Log, logFolder) : logFolder};
   std::optional<std::string> fileName;
   try {
     fileName = prompts.SaveFile(dialog);
@@ -46,5 +51,8 @@ void LogMemo::SaveToFile(Prompts& prompts, ErrorLogs& logs) const {
     prompts.Message(kLogFileErrorCaption, kLogFileError, Prompts::Icon::Warning);
     logs.WriteErrorLog(ErrorLogs::kLogSaveFailed);
     logs.WriteDetailedLog(error);
+    return;
   }
+  // The line comes after the save: the file holds the log as it was asked for.
+  env.Saved(FileFolders::Kind::Log, *fileName, static_cast<int>(lines.Count()), "line");
 }

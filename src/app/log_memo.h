@@ -5,8 +5,7 @@
 
 #include "log_view.h"
 
-class ErrorLogs;
-class Prompts;
+struct TableFileEnv;
 
 class LogMemo : public LogView {
   Q_OBJECT
@@ -17,9 +16,10 @@ class LogMemo : public LogView {
     Flush();
   }
 
-  // Asks for a file name and writes every line, CR LF after each. Failures
-  // are shown through `prompts` and recorded in `logs`.
-  void SaveToFile(Prompts& prompts, ErrorLogs& logs) const;
+  // Asks for a file name and writes every line, CR LF after each; then a
+  // line says what was written. Failures are shown through the prompts and
+  // recorded in the error logs.
+  void SaveToFile(const TableFileEnv& env);
 };
 
 // The log window as the main window shows it: named, in a fixed-pitch font.

@@ -113,7 +113,9 @@ int main(int argc, char** argv) {
   Program program(options, prompts, clock, LocalFormats::System());
   TForm1& form = program.Form();
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    form.resize(StartSize(form.size(), form.minimumSizeHint(), screen->availableGeometry().size()));
+    const QSize room =
+        RoomOnScreen(screen->geometry(), screen->availableGeometry(), QGuiApplication::platformName());
+    form.resize(StartSize(form.size(), form.minimumSizeHint(), room));
     form.move(screen->availableGeometry().center() - form.rect().center());
   }
   form.show();

@@ -135,22 +135,16 @@ QString TForm1::StatusPanel(int panel) const { return m_statusBar->Panel(panel);
 void TForm1::DrawSignalChart(int column) { m_chart->Draw(column); }
 void TForm1::Timer_timeTimer() { m_statusBar->Tick(); }
 void TForm1::Grid_valuesSelectCell(int col, int row) { m_tablePanel->SelectCell(col, row); }
-bool TForm1::Grid_valuesKeyDown(int key, Qt::KeyboardModifiers shift) {
-  return m_tablePanel->KeyDown(key, shift);
-}
-void TForm1::BitBtn6Click() { m_tablePanel->Clear(); }
-void TForm1::BitBtn7Click() { m_tablePanel->Export(); }
 void TForm1::Importfromfile1Click() { m_tablePanel->ImportFile(); }
-bool TForm1::StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift) {
-  return m_meterPanel->KeyDown(key, shift);
-}
-void TForm1::Cleartable1Click() { m_meterPanel->Clear(); }
-void TForm1::Savelogfile1Click() { Memo_log->SaveToFile(*m_env.prompts, *m_logs); }
+void TForm1::Savelogfile1Click() { Memo_log->SaveToFile(FileEnv()); }
 
 void TForm1::Exportlist1Click() {
   // The repeater ID as it stands now, empty or not.
-  ExportGrid(MeterList(), Edit_repeaterID->text().toStdString() + "_meters.csv", m_separator, *m_env.prompts,
-             *m_logs);
+  const TableFileEnv files = FileEnv();
+  const std::optional<ExportedFile> file =
+      ExportGrid(MeterList(), Edit_repeaterID->text().toStdString() + "_meters.csv", m_separator,
+                 *m_env.prompts, *m_logs, {files.StartFolder(FileFolders::Kind::MeterList), {}});
+  if (file) files.Saved(FileFolders::Kind::MeterList, file->path, file->rows, "row");
 }
 
 void TForm1::Comm1RxChar(QObject* /*sender*/, int count) {
@@ -173,6 +167,7 @@ void TForm1::FormClose() {
   if (!m_env.ini) return;
   MainIniValues values;
   values.lastRepeater = Edit_repeaterID->text().toStdString();
+  UD_rxtime->Commit();
   values.setRxTime = UD_rxtime->Position();
   // A window never shown has no positions of its own: the stored ones stay.
   values.tableHeight = m_shown ? Splitter_tableLog->sizes().value(0) : m_iniLoaded.tableHeight;
@@ -213,6 +208,9 @@ void TForm1::TogglePortConnection() { m_connection->TogglePortConnection(); }
 bool TForm1::PortOpen() const { return m_connection->PortOpen(); }
 
 void TForm1::AppendLog(const std::string& line) { Memo_log->AppendLine(std::string_view(line)); }
+void TForm1::AppendEventLog(const std::string& line) {
+  Memo_log->AppendLine(std::string_view(m_times->LinePrefix(m_times->Now()) + line));
+}
 void TForm1::SetStatusText(const std::string& text) { SetStatusPanel(0, QString::fromStdString(text)); }
 void TForm1::SetPortControlsEnabled(bool enabled) {
   if (m_settingsForm) m_settingsForm->SetPortControlsEnabled(enabled);
@@ -245,6 +243,13 @@ QSize StartSize(QSize size, QSize minimum, QSize available) {
   constexpr int kTitleBar = 32;
   const QSize room(available.width() - 2 * kFrame, available.height() - kTitleBar - kFrame);
   return size.boundedTo(room).expandedTo(minimum);
+}
+
+QSize RoomOnScreen(QRect geometry, QRect available, const QString& platform) {
+  constexpr int kPanel = 48;
+  if (platform.startsWith(QLatin1String("wayland")) && available == geometry)
+    return {available.width(), available.height() - kPanel};
+  return available.size();
 }
 
 QString UserManualPath(const QString& programDir) {

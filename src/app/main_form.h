@@ -9,6 +9,7 @@
 // controls into snapshots and shows results; the logic lives in the libraries.
 
 #include <QMainWindow>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -75,6 +76,11 @@ QString UserManualPath(const QString& programDir);
 // own size, made smaller where the screen is (leaving room for the title
 // bar and frame), never below `minimum`.
 QSize StartSize(QSize size, QSize minimum, QSize available);
+
+// The room a window has on a screen of `geometry` whose platform reports
+// `available` free of the desktop's panels. Wayland reports the whole
+// screen, panels included: there a panel's height is left free.
+QSize RoomOnScreen(QRect geometry, QRect available, const QString& platform);
 
 // The panels' controls are members of the window too (the *Controls bases),
 // under the same names; the window itself adds the page, the log, the chart,
@@ -144,15 +150,8 @@ class TForm1 : public QMainWindow,
   void DrawSignalChart(int column);
   void Timer_timeTimer();
   void Grid_valuesSelectCell(int col, int row);
-  // True when the key was a command of the table (Ctrl+C, Delete).
-  bool Grid_valuesKeyDown(int key, Qt::KeyboardModifiers shift);
-  void BitBtn6Click();
-  void BitBtn7Click();
-  // The meter ID list: Ctrl+E exports it; other keys are left to the grid.
-  bool StringGrid1KeyDown(int key, Qt::KeyboardModifiers shift);
   void Exportlist1Click();
   void Importfromfile1Click();
-  void Cleartable1Click();
   void Savelogfile1Click();
   void FormCloseQuery(bool& canClose);
   void FormClose();
@@ -216,6 +215,7 @@ class TForm1 : public QMainWindow,
   void FormShow();
   // PortView: what the port connection shows.
   void AppendLog(const std::string& line) override;
+  void AppendEventLog(const std::string& line) override;
   void SetStatusText(const std::string& text) override;
   void SetPortControlsEnabled(bool enabled) override;
   void SetConnectCaption(const std::string& caption) override;
@@ -224,7 +224,11 @@ class TForm1 : public QMainWindow,
   template <class Fn>
   void RunCommand(Fn fn);
 
+  // What the file commands need: dialogs, logs, separator, log window, folders.
+  TableFileEnv FileEnv();
+
   FormEnv m_env;
+  FileFolders m_folders{m_env.ini};
   std::unique_ptr<TimeTexts> m_times;
   std::unique_ptr<ErrorLogs> m_logs;
   CommandStrip* m_strip = nullptr;
@@ -242,7 +246,8 @@ class TForm1 : public QMainWindow,
   std::unique_ptr<CommandPort> m_commPort;
   TSettings* m_settingsForm = nullptr;
   bool m_shown = false;
-  MainIniValues m_iniLoaded;  // as read at creation
+  unsigned m_commandResults = 0;  // results shown in status panel 1
+  MainIniValues m_iniLoaded;      // as read at creation
 
   TForm4* m_about = nullptr;
   QWidget* m_settingsWindow = nullptr;

@@ -24,6 +24,10 @@ DecodeOptions TForm1::DecodeSnapshot() const {
 }
 
 CommandControls TForm1::CommandSnapshot() const {
+  // What the spinners' boxes show is what is sent: text they cannot hold
+  // is corrected in view first.
+  UD_rxstarttime->Commit();
+  UD_rxtime->Commit();
   CommandControls c;
   c.repeaterId = Edit_repeaterID->text().toStdString();
   c.bmt = Check_bmt->isChecked();
@@ -43,10 +47,15 @@ CommandControls TForm1::CommandSnapshot() const {
 void TForm1::SetCommandPort(CommandPort* port, std::function<bool()> ensurePortOpen) {
   m_commands.reset();
   if (!port) return;
-  CommandEnvironment env{
-      *Memo_log,    [this](const std::string& text) { SetStatusPanel(1, QString::fromStdString(text)); },
-      *m_env.clock, std::move(ensurePortOpen),
-      *port,        *m_env.prompts};
+  CommandEnvironment env{*Memo_log,
+                         [this](const std::string& text) {
+                           ++m_commandResults;
+                           SetStatusPanel(1, QString::fromStdString(text));
+                         },
+                         *m_env.clock,
+                         std::move(ensurePortOpen),
+                         *port,
+                         *m_env.prompts};
   m_commands = std::make_unique<RepeaterCommands>(m_commandState, std::move(env));
 }
 
@@ -74,7 +83,16 @@ void TForm1::BitBtn2Click() {
   struct Restore {
     ~Restore() { QApplication::restoreOverrideCursor(); }
   } restore;
-  RunCommand([](RepeaterCommands& r, const CommandControls& c) { r.SetInKorvex(c); });
+  // Its result goes to the status bar and, as the other commands leave
+  // theirs there, to the log.
+  const unsigned before = m_commandResults;
+  std::string id;
+  RunCommand([&id](RepeaterCommands& r, const CommandControls& c) {
+    id = c.repeaterId;
+    r.SetInKorvex(c);
+  });
+  if (m_commandResults != before)
+    Memo_log->AppendLine(std::string_view("Set in Korvex " + id + ": " + StatusPanel(1).toStdString()));
 }
 void TForm1::BitBtn5Click() {
   RunCommand(

@@ -45,13 +45,10 @@ void TForm1::BuildPage() {
   row->addWidget(m_group, 0);
   m_meterPanel = new MeterIdList(TabSheet1);
   row->addWidget(m_meterPanel, 0);
-  TableFileEnv files{m_env.prompts, m_logs.get(), [this] { return m_separator(); },
-                     [this](std::string_view line) { Memo_log->AppendLine(line); }};
-  m_tablePanel = new TelegramTablePanel(std::move(files), TabSheet1);
+  m_tablePanel = new TelegramTablePanel(FileEnv(), TabSheet1);
   row->addWidget(m_tablePanel, 1);
 
-  m_surveyPage = new SurveyPage(
-      TableFileEnv{m_env.prompts, m_logs.get(), [this] { return m_separator(); }, {}}, PageControl1);
+  m_surveyPage = new SurveyPage(FileEnv(), PageControl1);
   PageControl1->addTab(m_surveyPage, QStringLiteral("Meter survey"));
 
   connect(m_meterPanel, &MeterIdList::ExportRequested, this, &TForm1::Exportlist1Click);
@@ -62,9 +59,15 @@ void TForm1::BuildPage() {
                                [this](CommandKind kind, const CommandControls& c) {
                                  if (m_commands) m_commands->Run(kind, c);
                                },
-                               [this] { return CommandSnapshot(); }};
+                               [this] { return CommandSnapshot(); }, FileEnv()};
   m_provisioning = new ProvisioningPage(std::move(provisioning), PageControl1);
   PageControl1->addTab(m_provisioning, QStringLiteral("Provisioning"));
+}
+
+TableFileEnv TForm1::FileEnv() {
+  // The log window is made after the page: looked up at the moment of use.
+  return TableFileEnv{m_env.prompts, m_logs.get(), [this] { return m_separator(); },
+                      [this](std::string_view line) { Memo_log->AppendLine(line); }, &m_folders};
 }
 
 void TForm1::BuildBottom(QWidget* parent, QVBoxLayout* layout) {
@@ -124,6 +127,8 @@ void TForm1::BuildMenus() {
   Print1 = Named(File1->addAction(QStringLiteral("&Print table data")), "Print1");
   File1->addSeparator();
   Exit1 = Named(File1->addAction(QStringLiteral("E&xit")), "Exit1");
+  File1->setToolTipsVisible(true);
+  Print1->setToolTip(QStringLiteral("Kept for compatibility: does nothing"));
   ools1 = Named(bar->addMenu(QStringLiteral("&Tools")), "ools1");
   Settings1 = Named(ools1->addAction(QStringLiteral("&Settings")), "Settings1");
   Help1 = Named(bar->addMenu(QStringLiteral("&Help")), "Help1");

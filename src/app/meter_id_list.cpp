@@ -59,6 +59,10 @@ void MeterIdList::BuildPopupGrid() {
   Deleteallandclear1 =
       Named(PopupGrid->addAction(QStringLiteral("Delete all and clear")), "Deleteallandclear1");
   Cleartable1 = Named(PopupGrid->addAction(QStringLiteral("Clear table")), "Cleartable1");
+  // They say so where the operator looks, and the manual says so too.
+  PopupGrid->setToolTipsVisible(true);
+  for (QAction* idle : {DeleteID1, SendthisID1, Sendallandclear1, Deleteallandclear1})
+    idle->setToolTip(QStringLiteral("Kept for compatibility: does nothing"));
   connect(Exportlist1, &QAction::triggered, this, &MeterIdList::ExportRequested);
   connect(Cleartable1, &QAction::triggered, this, &MeterIdList::Clear);
 

@@ -6,8 +6,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 
 #include "form_widgets.h"
@@ -73,7 +75,12 @@ ProvisioningPage::ProvisioningPage(ProvisioningEnv env, QWidget* parent)
   Grid_jobs->setSelectionBehavior(QAbstractItemView::SelectRows);
   Grid_jobs->horizontalHeader()->setStretchLastSection(true);
   Grid_jobs->verticalHeader()->setVisible(false);
-  Grid_jobs->setColumnWidth(kColId, 80);
+  // An 8-digit ID whole, whatever the font; the cells' tooltips show texts
+  // longer than their column.
+  const int idWidth = Grid_jobs->fontMetrics().horizontalAdvance(QStringLiteral("88888888")) +
+                      2 * Grid_jobs->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, Grid_jobs) +
+                      16;
+  Grid_jobs->setColumnWidth(kColId, std::max(80, idWidth));
   Grid_jobs->setColumnWidth(kColWanted, 300);
   layout->addWidget(Grid_jobs, 1);
 
@@ -188,7 +195,8 @@ void ProvisioningPage::StartBatch() {
 }
 
 void ProvisioningPage::ExportReport() {
-  Prompts::FileDialog dialog{"Export report", "provisioning.csv", "CSV|*.csv", "csv", ""};
+  Prompts::FileDialog dialog{"Export report", "provisioning.csv", "CSV|*.csv", "csv",
+                             m_env.files.StartFolder(FileFolders::Kind::Report)};
   std::optional<std::string> path;
   try {
     path = m_env.prompts->SaveFile(dialog);
@@ -198,7 +206,11 @@ void ProvisioningPage::ExportReport() {
   }
   if (!path) return;
   std::string error;
-  if (!ReplaceFile(*path, ReportCsv(m_jobs, m_outcomes), error)) Tell(error, Prompts::Icon::Error);
+  if (!ReplaceFile(*path, ReportCsv(m_jobs, m_outcomes), error)) {
+    Tell(error, Prompts::Icon::Error);
+    return;
+  }
+  m_env.files.Saved(FileFolders::Kind::Report, *path, static_cast<int>(m_jobs.size()), "job");
 }
 
 void ProvisioningPage::ShowRow(int row) {
@@ -211,6 +223,7 @@ void ProvisioningPage::ShowRow(int row) {
       Grid_jobs->setItem(row, column, item);
     }
     item->setText(QString::fromStdString(text));
+    item->setToolTip(item->text());
   };
   set(kColId, job.id);
   set(kColWanted, WantedText(job));

@@ -15,6 +15,7 @@
 #include "local_formats.h"
 #include "prompts.h"
 #include "provision_engine.h"
+#include "telegram_table_panel.h"
 
 class QDoubleSpinBox;
 class QLabel;
@@ -30,6 +31,8 @@ struct ProvisioningEnv {
   // The main window's controls now: the selected repeater and the
   // parameter values "Add selected repeater" takes, BMT and the version.
   std::function<CommandControls()> controls;
+  // The report's folder and the log line after it is written (optional).
+  TableFileEnv files;
 };
 
 class ProvisioningPage : public QWidget {

@@ -33,18 +33,6 @@ const char* const kTitles[survey::kColumnCount] = {"Meter ID",
                                                    "Last heard",
                                                    "Path (dB gained via repeater)"};
 
-// A cell holding the separator or a quote goes out quoted.
-std::string Quoted(const std::string& cell, const std::string& separator) {
-  if ((separator.empty() || cell.find(separator) == std::string::npos) && cell.find('"') == std::string::npos)
-    return cell;
-  std::string out = "\"";
-  for (char c : cell) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + '"';
-}
-
 // The signal columns show the transceiver's values, which are dBm without
 // their minus sign: the operator must know which way is better.
 constexpr char kSignTip[] =
@@ -197,10 +185,12 @@ void SurveyPage::Export() {
   for (int c = 0; c < survey::kColumnCount; ++c) grid.SetCell(c, 1, survey::kColumnNames[c]);
   for (size_t k = 0; k < rows.size(); ++k)
     for (int c = 0; c < survey::kColumnCount; ++c)
-      grid.SetCell(c, static_cast<int>(k) + 2,
-                   Quoted(survey::CellText(m_survey.Records()[static_cast<size_t>(rows[k])],
-                                           static_cast<survey::Column>(c)),
-                          separator));
-  ExportGrid(
-      grid, "survey.csv", [separator] { return separator; }, *m_env.prompts, *m_env.logs);
+      grid.SetCell(
+          c, static_cast<int>(k) + 2,
+          survey::CellText(m_survey.Records()[static_cast<size_t>(rows[k])], static_cast<survey::Column>(c)));
+  // A cell holding the separator is quoted by the export itself.
+  const std::optional<ExportedFile> file =
+      ExportGrid(grid, "survey.csv", [separator] { return separator; }, *m_env.prompts, *m_env.logs,
+                 {m_env.StartFolder(FileFolders::Kind::Survey), "Export survey"});
+  if (file) m_env.Saved(FileFolders::Kind::Survey, file->path, static_cast<int>(rows.size()), "meter");
 }

@@ -2,14 +2,18 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "escape_text.h"
 #include "form_widgets.h"
 #include "grid_views.h"
 #include "string_grid_model.h"
@@ -17,7 +21,22 @@
 
 namespace {
 const char kImportFailed[] = "Error importing from selected file...";
+// Bytes of the file read between two looks at the event loop: a few
+// milliseconds of work.
+constexpr size_t kImportPiece = size_t{256} << 10;
 }  // namespace
+
+std::string TableFileEnv::StartFolder(FileFolders::Kind kind) const {
+  const std::string fallback = logs ? logs->DataFolder() : std::string();
+  return folders ? folders->Folder(kind, fallback) : fallback;
+}
+
+void TableFileEnv::Saved(FileFolders::Kind kind, const std::string& path, int count, const char* what) const {
+  if (folders) folders->Remember(kind, path);
+  if (log)
+    log("Saved " + std::to_string(count) + " " + what + (count == 1 ? "" : "s") + " to " +
+        EscapeControls(path));
+}
 
 TelegramTablePanel::TelegramTablePanel(TableFileEnv env, QWidget* parent)
     : QWidget(parent), m_env(std::move(env)), m_table(MakeTelegramTable()) {
@@ -109,19 +128,83 @@ void TelegramTablePanel::Clear() {
 }
 
 void TelegramTablePanel::Export() {
-  ExportGrid(m_table, "meters.csv", m_env.separator, *m_env.prompts, *m_env.logs);
+  const std::optional<ExportedFile> file =
+      ExportGrid(m_table, "meters.csv", m_env.separator, *m_env.prompts, *m_env.logs,
+                 {m_env.StartFolder(FileFolders::Kind::Table), {}});
+  if (file) m_env.Saved(FileFolders::Kind::Table, file->path, file->rows, "row");
 }
 
 void TelegramTablePanel::ImportFile() {
   // Always into the telegram table; the meter ID list is not touched.
-  switch (ImportGridFromDialog(m_env.separator(), m_table, *m_env.prompts, *m_env.logs)) {
-    case ImportResult::Imported:
-      TableChanged();
-      break;
-    case ImportResult::Failed:
-      m_env.log(std::string_view(kImportFailed));
-      break;
-    case ImportResult::Cancelled:
-      break;
+  if (m_import) return;
+  const std::optional<std::string> file =
+      ChooseImportFile(*m_env.prompts, *m_env.logs, m_env.StartFolder(FileFolders::Kind::Table));
+  if (!file) return;
+  m_import = std::make_unique<GridImport>(m_env.separator(), *m_env.prompts, *m_env.logs);
+  m_importFile = *file;
+  if (m_import->Open(*file) != GridImport::State::Parsing) {
+    ImportFailed(m_import->Reason());
+    return;
   }
+  ImportStep();
+}
+
+void TelegramTablePanel::ShowImportProgress() {
+  // A big file takes a while: its progress shows, and the window goes on
+  // receiving and painting between the pieces.
+  m_importProgress = new QProgressDialog(
+      QStringLiteral("Importing %1...").arg(QFileInfo(QString::fromStdString(m_importFile)).fileName()),
+      QStringLiteral("Cancel"), 0, 1000, this);
+  m_importProgress->setObjectName(QStringLiteral("ImportProgress"));
+  m_importProgress->setWindowModality(Qt::WindowModal);
+  m_importProgress->setMinimumDuration(200);
+  m_importProgress->setAutoReset(false);
+  m_importProgress->setAutoClose(false);
+  connect(m_importProgress, &QProgressDialog::canceled, this, [this] {
+    m_import.reset();
+    m_importTimer->stop();
+    m_importProgress->deleteLater();
+    m_importProgress = nullptr;
+  });
+  if (!m_importTimer) {
+    m_importTimer = new QTimer(this);
+    m_importTimer->setInterval(0);
+    m_importTimer->setSingleShot(true);
+    connect(m_importTimer, &QTimer::timeout, this, &TelegramTablePanel::ImportStep);
+  }
+}
+
+bool TelegramTablePanel::Importing() const { return m_import != nullptr; }
+
+void TelegramTablePanel::ImportStep() {
+  if (!m_import) return;
+  // The timer is single-shot: a message box shown while parsing runs the
+  // event loop without a step in between. A file of one piece is read at once.
+  const GridImport::State state = m_import->Parse(kImportPiece);
+  if (!m_import) return;
+  if (state == GridImport::State::Parsing) {
+    if (!m_importProgress) ShowImportProgress();
+    m_importProgress->setValue(static_cast<int>(m_import->Progress() * 1000));
+    m_importTimer->start();
+    return;
+  }
+  if (m_importProgress) m_importProgress->deleteLater();
+  m_importProgress = nullptr;
+  if (state == GridImport::State::Failed) {
+    ImportFailed(m_import->Reason());
+    return;
+  }
+  const int rows = m_import->Lines();
+  m_import->Apply(m_table);
+  m_import.reset();
+  if (m_env.folders) m_env.folders->Remember(FileFolders::Kind::Table, m_importFile);
+  TableChanged();
+  m_env.log("Imported " + std::to_string(rows) + " row" + (rows == 1 ? "" : "s") + " from " +
+            EscapeControls(m_importFile));
+}
+
+void TelegramTablePanel::ImportFailed(std::string reason) {
+  m_import.reset();
+  m_env.log(std::string_view(kImportFailed));
+  if (!reason.empty()) m_env.log(reason);
 }

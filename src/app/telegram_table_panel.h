@@ -5,10 +5,12 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "grid_files.h"
+#include "main_ini.h"
 #include "string_grid.h"
 
 class ErrorLogs;
@@ -16,7 +18,9 @@ class Prompts;
 class QCheckBox;
 class QLabel;
 class QPushButton;
+class QProgressDialog;
 class QTableView;
+class QTimer;
 class StringGridModel;
 
 // What the table's file commands need from the window.
@@ -25,6 +29,13 @@ struct TableFileEnv {
   ErrorLogs* logs = nullptr;
   SeparatorSource separator;
   std::function<void(std::string_view line)> log;  // the log window
+  FileFolders* folders = nullptr;                  // null: dialogs start in the data folder
+
+  // Where a dialog for that kind of file starts.
+  std::string StartFolder(FileFolders::Kind kind) const;
+  // After a file was written: its folder is remembered and the log says
+  // what was written ("Saved 12 rows to /home/op/meters.csv").
+  void Saved(FileFolders::Kind kind, const std::string& path, int count, const char* what) const;
 };
 
 // The panel's controls, under the names the window has always given them
@@ -52,9 +63,12 @@ class TelegramTablePanel : public QWidget, public TelegramTableControls {
   void SelectCell(int col, int row);
   // True when the key was a command of the table (Ctrl+C, Delete).
   bool KeyDown(int key, Qt::KeyboardModifiers shift);
-  void Clear();       // "Clear"
-  void Export();      // "Export to csv"
-  void ImportFile();  // "Import from file" of the meter ID list's menu
+  void Clear();   // "Clear"
+  void Export();  // "Export to csv"
+  // "Import from file" of the meter ID list's menu: the file is read in
+  // pieces on the event loop behind a progress dialog.
+  void ImportFile();
+  bool Importing() const;
 
  signals:
   // Rows went away or came from a file: the chart follows the table.
@@ -64,10 +78,18 @@ class TelegramTablePanel : public QWidget, public TelegramTableControls {
   // After Delete, Clear or an import the operator's row stays selected
   // (the last row when it is gone).
   void TableChanged();
+  // One step of a running import: a piece of the file, then the progress.
+  void ImportStep();
+  void ShowImportProgress();
+  void ImportFailed(std::string reason);  // a copy: the import goes first
 
   TableFileEnv m_env;
   StringGrid m_table;
   StringGridModel* m_model = nullptr;
   int m_selectedRow = 1;
   int m_selectedCol = 0;
+  std::unique_ptr<GridImport> m_import;  // while an import runs
+  std::string m_importFile;
+  QProgressDialog* m_importProgress = nullptr;
+  QTimer* m_importTimer = nullptr;
 };

@@ -32,19 +32,23 @@ void UpDown::SetBuddy(QLineEdit* buddy) {
   m_buddy = buddy;
   m_buddy->setText(QString::number(m_position));
   connect(m_buddy, &QLineEdit::textEdited, this, &UpDown::BuddyEdited);
+  connect(m_buddy, &QLineEdit::editingFinished, this, &UpDown::Commit);
   m_buddy->installEventFilter(this);
 }
 
 bool UpDown::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_buddy && event->type() == QEvent::FocusIn) m_typed.clear();
   if (watched == m_buddy && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Up || key == Qt::Key_Down) {
+      m_typed.clear();
       if (key == Qt::Key_Up)
         StepUp();
       else
         StepDown();
       return true;
     }
+    if (m_buddy->isReadOnly()) TypeInto(key, static_cast<QKeyEvent*>(event)->text());
   }
   return QWidget::eventFilter(watched, event);
 }
@@ -64,4 +68,34 @@ void UpDown::BuddyEdited(const QString& text) {
     m_position = value;
     emit PositionChanged(value);
   }
+}
+
+bool UpDown::Commit() {
+  if (!m_buddy) return false;
+  const QString text = m_buddy->text();
+  bool number = !text.isEmpty();
+  for (QChar c : text) number = number && c.isDigit();
+  int position = m_position;
+  if (number) {
+    bool fits = false;
+    const qlonglong value = text.toLongLong(&fits);
+    position = fits ? static_cast<int>(std::clamp<qlonglong>(value, m_min, m_max)) : m_max;
+  }
+  const bool corrected = text != QString::number(position);
+  SetPosition(position);
+  return corrected;
+}
+
+void UpDown::TypeInto(int key, const QString& typed) {
+  if (key == Qt::Key_Backspace) {
+    m_typed.chop(1);
+    if (!m_typed.isEmpty()) SetPosition(m_typed.toInt());
+    return;
+  }
+  if (typed.size() != 1 || !typed[0].isDigit()) return;
+  // "1" then "5" is 15; "2" then "5" in 0..23 is 5.
+  m_typed += typed;
+  if (m_typed.size() > 1 && (m_typed.toInt() < m_min || m_typed.toInt() > m_max)) m_typed = typed;
+  const int value = m_typed.toInt();
+  if (value >= m_min && value <= m_max) SetPosition(value);
 }

@@ -249,7 +249,7 @@ PortConnection::OpenResult PortConnection::OpenPort(const OpenMode& mode, const 
   m_portOpen = true;
   m_openName = now.name;
   if (!mode.backName.empty())
-    m_view.AppendLog("The serial port (" + EscapeControls(mode.backName) + ") is back, reconnected.");
+    m_view.AppendEventLog("The serial port (" + EscapeControls(mode.backName) + ") is back, reconnected.");
   m_view.AppendLog(status);
   m_view.SetPortControlsEnabled(false);
   m_view.SetConnectCaption(kDisconnectCaption);
@@ -278,7 +278,7 @@ void PortConnection::DeviceLost() {
   m_comm.Close();
   m_view.SetPortControlsEnabled(true);
   m_view.SetConnectCaption(kConnectCaption);
-  m_view.AppendLog("The serial port (" + m_openName + ") was disconnected!");
+  m_view.AppendEventLog("The serial port (" + m_openName + ") was disconnected!");
   if (m_settings().reconnect) {
     m_failureTold = false;
     m_watcher.Start(m_openDevice, [this](const std::string& name) { DeviceBack(name); });

@@ -26,7 +26,10 @@ struct PortSettings {
 class PortView {
  public:
   virtual ~PortView() = default;
-  virtual void AppendLog(const std::string& line) = 0;      // one line in Memo_log
+  virtual void AppendLog(const std::string& line) = 0;  // one line in Memo_log
+  // A line about the device going away or coming back: the window starts
+  // it with the date and time, as a telegram's line.
+  virtual void AppendEventLog(const std::string& line) { AppendLog(line); }
   virtual void SetStatusText(const std::string& text) = 0;  // StatusBar1 panel 0
   // Combo_com_name, Combo_com_speed and Combo_com_parity.
   virtual void SetPortControlsEnabled(bool enabled) = 0;

@@ -207,6 +207,14 @@ void TSettings::BuildControls(const QString& devRoot) {
   Combo_medium = MakeCombo(
       "Combo_medium", {"Bus/System", "Water", "Hot water", "Heat, rt", "Heat, rt", "Electricity"}, TabSheet1);
 
+  // Stored and shown, read by nothing: they say so where the operator looks.
+  const QString kept = QStringLiteral("Kept for compatibility: stored in the settings, has no effect");
+  for (QWidget* w : std::initializer_list<QWidget*>{Check_rts, Check_dtr, UD_timeout, UD_retry_read,
+                                                    Combo_protocol, Combo_medium})
+    w->setToolTip(kept);
+  CB_open_port->setToolTip(
+      QStringLiteral("Kept for compatibility: not stored, has no effect; the port opens at every start"));
+
   auto* options = new QGridLayout();
   options->addWidget(MakeLabel("Label8", "Timeout, ms", TabSheet1), 0, 0);
   options->addWidget(MakeLabel("Label5", "Retries", TabSheet1), 0, 1);

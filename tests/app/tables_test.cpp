@@ -402,7 +402,7 @@ TEST(MeterList, ExportListAndCtrlEProposeTheRepeaterIdAndWriteTheCells) {
     EXPECT_EQ(shown[0].kind, "save");
     EXPECT_EQ(shown[0].dialog.title, "Save log data");
     EXPECT_EQ(shown[0].dialog.proposedName, c.proposed);
-    EXPECT_EQ(shown[0].dialog.filter, "TXT|*.txt|CSV|*.csv");
+    EXPECT_EQ(shown[0].dialog.filter, "CSV|*.csv|TXT|*.txt");
     EXPECT_EQ(shown[0].dialog.defaultExt, "csv");
     // The untouched list: one line of four separators.
     EXPECT_EQ(ReadFile(file), ";;;;\r\n");
@@ -443,10 +443,9 @@ TEST(GridFiles, ExportThenImportGivesBackTheCellsWithEverySeparator) {
     f.SetSeparator(separator);
     const std::string tableFile = f.Path("table.csv");
     const std::string listFile = f.Path("list.csv");
-    // The meter list's note holds a comma: with "," as separator it is cut
-    // into two fields when read back (the format has no quoting).
-    Rows expectedMeters = meters;
-    if (separator == ",") expectedMeters = {{"1", "12345678", "roof", " north", "10:00"}};
+    // The meter list's note holds a comma: with "," as separator it is
+    // quoted, and read back whole.
+    const Rows expectedMeters = meters;
 
     Fill(form.Table(), table);
     f.prompts.fileAnswers = {tableFile};
@@ -496,7 +495,12 @@ TEST(GridFiles, ExportThenImportGivesBackTheCellsWithEverySeparator) {
     EXPECT_EQ(opens[0].dialog.title, "Choose file for import");
     EXPECT_EQ(opens[0].dialog.filter, "CSV|*.csv|TXT|*.txt");
     EXPECT_EQ(opens[0].dialog.defaultExt, "csv");
-    EXPECT_EQ(form.Memo_log->Lines(), QStringList{QString()});
+    // Each file written and read says so.
+    EXPECT_EQ(form.Memo_log->Lines(),
+              (QStringList{QString(), QString::fromStdString("Saved 3 rows to " + tableFile),
+                           QString::fromStdString("Saved 1 row to " + listFile),
+                           QString::fromStdString("Imported 3 rows from " + tableFile),
+                           QString::fromStdString("Imported 1 row from " + listFile)}));
   }
 }
 
@@ -532,7 +536,10 @@ TEST(GridFiles, ImportLimits) {
     expected.push_back(EmptyRow(kTableColumns));
     EXPECT_EQ(DataRows(form.Table()), expected);
     EXPECT_EQ(f.TakeShown().size(), 1u);  // the open dialog, no message
-    EXPECT_EQ(form.Memo_log->Lines(), QStringList{QString()});
+    EXPECT_EQ(form.Memo_log->Lines(),
+              (QStringList{QString(), QString::fromStdString("Imported " + std::to_string(c.rows.size()) +
+                                                             (c.rows.size() == 1 ? " row" : " rows") +
+                                                             " from " + file)}));
   }
 }
 
@@ -543,7 +550,7 @@ TEST(GridFiles, ImportFailuresLeaveTheTableAsItWasAndSaySo) {
     bool dialogFails;
     std::optional<std::string> answer;  // the open dialog's answer
     std::vector<std::string> messages;  // caption / text
-    bool logLine;
+    std::string logLine;                // the reason after "Error importing..."; empty: none
     std::string glog;
     bool detailed;
   } cases[] = {
@@ -552,20 +559,20 @@ TEST(GridFiles, ImportFailuresLeaveTheTableAsItWasAndSaySo) {
        false,
        "in.csv",
        {"VelRpt", "You are trying to import too many data!!!\nCorrect csv file and try again!"},
-       true,
+       "Cannot import file %1: line 2 has more than 12 separators",
        "",
        false},
-      {"empty file", "", false, "in.csv", {}, true, "", false},
+      {"empty file", "", false, "in.csv", {}, "Cannot import file %1: it is empty", "", false},
       {"missing file",
        std::nullopt,
        false,
        "in.csv",
        {"File Error", "You chose wrong file for import!\nContact administrator!"},
-       true,
+       "Cannot open file %1: No such file or directory",
        "Error 11" + kStamp,
        true},
-      {"dialog cancelled", "a;\r\n", false, std::nullopt, {}, false, "", false},
-      {"dialog cannot be shown", "a;\r\n", true, "in.csv", {}, false, "", true},
+      {"dialog cancelled", "a;\r\n", false, std::nullopt, {}, "", "", false},
+      {"dialog cannot be shown", "a;\r\n", true, "in.csv", {}, "", "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -592,7 +599,8 @@ TEST(GridFiles, ImportFailuresLeaveTheTableAsItWasAndSaySo) {
       EXPECT_EQ(shown[1].icon, c.messages[0] == "VelRpt" ? Prompts::Icon::None : Prompts::Icon::Warning);
     }
     QStringList log{QString()};
-    if (c.logLine) log << kImportFailed;
+    if (!c.logLine.empty())
+      log << kImportFailed << QString::fromStdString(c.logLine).arg(QString::fromStdString(file));
     EXPECT_EQ(form.Memo_log->Lines(), log);
     EXPECT_EQ(ReadFile(f.Path("glog.txt")), c.glog.empty() ? "<missing>" : c.glog);
     const std::string detailed = ReadFile(f.Path("gloge.txt"));

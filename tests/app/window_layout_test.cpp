@@ -7,14 +7,19 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QtMath>
 
 #include "app_test_util.h"
+#include "provisioning_page.h"
 #include "signal_chart_view.h"
 #include "telegram_decoder.h"
 
@@ -29,15 +34,31 @@ constexpr int kFrameWidth = 10;
 }  // namespace
 
 // Run once as it is and once with QT_SCALE_FACTOR=1.25 (see CMakeLists.txt):
-// in the window's own pixels a 125% screen is 1093x614.
+// in the window's own pixels a 125% screen is 1093x614. At 100% the window
+// also fits a 1024x768 screen and 1366x768 under a 32-pixel panel.
 TEST(WindowLayout, SmallestWindowFitsA1366x768Screen) {
   FormFixture f;
   TForm1& form = f.Make();
   const qreal scale = qApp->devicePixelRatio();
-  const QSize screen(qFloor(1366 / scale), qFloor(768 / scale));
+  struct Screen {
+    int width, height, panel;
+  } screens[] = {{1366, 768, kPanel}, {1024, 768, 32}, {1366, 768, 32}};
   const QSize smallest = form.minimumSizeHint().expandedTo(form.minimumSize());
-  EXPECT_LE(smallest.width() + kFrameWidth, screen.width());
-  EXPECT_LE(smallest.height() + kTitleAndFrame + kPanel, screen.height());
+  for (const Screen& s : screens) {
+    if (scale > 1 && s.width < 1366) continue;  // 1024x768 at 125% is no laptop's screen
+    const QSize screen(qFloor(s.width / scale), qFloor(s.height / scale));
+    std::string parts;  // which part asks for the width
+    for (const char* name :
+         {"CommandStrip", "GroupBox1", "MeterIdList", "TelegramTablePanel", "PageControl1"})
+      if (auto* w = Find<QWidget>(form, name))
+        parts += std::string(" ") + name + "=" + std::to_string(w->minimumSizeHint().width());
+    EXPECT_LE(smallest.width() + kFrameWidth, screen.width()) << s.width << "x" << s.height << parts;
+    EXPECT_LE(smallest.height() + kTitleAndFrame + s.panel, screen.height()) << s.width << "x" << s.height;
+    // Where the program puts it at start: wholly on the screen, status bar included.
+    const QSize start = StartSize(form.size(), smallest, screen - QSize(0, s.panel));
+    EXPECT_LE(start.width() + kFrameWidth, screen.width());
+    EXPECT_LE(start.height() + kTitleAndFrame + s.panel, screen.height());
+  }
 
   // At that size every control still has its own minimum: nothing is cut.
   form.resize(smallest);
@@ -193,6 +214,50 @@ TEST(WindowLayout, ChartWithManyMetersWritesOnlyTheIdsThatFit) {
     EXPECT_EQ(shown[1], QString::number(10000000 + chart->LabelStep())) << c.meters;
   }
   form.hide();
+}
+
+// A job's row on the provisioning page: the whole ID in its column, and
+// every cell's text in its tooltip where the column cuts it.
+TEST(WindowLayout, ProvisioningRowsShowTheWholeIdAndTooltips) {
+  FormFixture f;
+  TForm1& form = f.Make();
+  form.show();
+  form.Edit_repeaterID->setText(QStringLiteral("87654321"));
+  form.Edit1->setText(QStringLiteral("300"));
+  QTest::mouseClick(Find<QPushButton>(form, "Button_addRepeater"), Qt::LeftButton);
+  auto* jobs = Find<QTableWidget>(form, "Grid_jobs");
+  ASSERT_NE(jobs, nullptr);
+  ASSERT_EQ(jobs->rowCount(), 1);
+  const QTableWidgetItem* id = jobs->item(0, ProvisioningPage::kColId);
+  ASSERT_NE(id, nullptr);
+  EXPECT_EQ(id->text(), "87654321");
+  const int margin = jobs->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, jobs) + 1;
+  EXPECT_GE(jobs->columnWidth(ProvisioningPage::kColId),
+            QFontMetrics(jobs->font()).horizontalAdvance(id->text()) + 2 * margin);
+  for (int c = 0; c < jobs->columnCount(); ++c)
+    if (const QTableWidgetItem* item = jobs->item(0, c)) {
+      EXPECT_EQ(item->toolTip(), item->text()) << c;
+    }
+  EXPECT_FALSE(jobs->item(0, ProvisioningPage::kColWanted)->toolTip().isEmpty());
+  form.hide();
+}
+
+// Wayland tells no window where the panels are: the room left for one.
+TEST(WindowLayout, RoomOnScreenLeavesAPanelWhereThePlatformCannotTell) {
+  const QRect screen(0, 0, 1366, 768);
+  struct Case {
+    QRect available;
+    const char* platform;
+    QSize room;
+  } cases[] = {
+      {screen, "wayland", {1366, 720}},
+      {screen, "wayland-egl", {1366, 720}},
+      {QRect(0, 0, 1366, 736), "wayland", {1366, 736}},  // a compositor that does tell
+      {screen, "xcb", {1366, 768}},                      // no panel there
+      {QRect(0, 32, 1366, 736), "xcb", {1366, 736}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(RoomOnScreen(screen, c.available, QString::fromLatin1(c.platform)), c.room) << c.platform;
 }
 
 // The window starts at its own size where the screen has room, smaller where

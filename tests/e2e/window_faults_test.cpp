@@ -216,7 +216,8 @@ TEST(WindowFaults, DevicePulledOutMidFrameAndPutBack) {
     ASSERT_TRUE(WaitUntil([&] { return !form.PortOpen(); }, 10000));
     ASSERT_TRUE(WaitUntil([&] { return form.Memo_log->PendingCount() == 0; }, 5000));
     EXPECT_EQ(run.Log().filter("was disconnected!").size(), 1) << run.Joined().toStdString();
-    EXPECT_EQ(run.Log().last(), "The serial port (" + name + ") was disconnected!");
+    // Dated as a telegram's line (the fixture's clock).
+    EXPECT_EQ(run.Log().last(), "08.12.2026, 10:15:00: The serial port (" + name + ") was disconnected!");
     EXPECT_EQ(form.StatusPanel(0), name + " is closed");
     EXPECT_EQ(openButton->text(), "Connect to port");
     // Every whole frame before the cut reached the log exactly once.
