@@ -110,8 +110,18 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
   m_commPort = std::make_unique<SerialCommandPort<TSerialPort>>(*Comm1);
   SetCommandPort(m_commPort.get(), [this] { return EnsurePortOpen(); });
 
-  connect(m_statusBar, &StatusBarClock::Ticked, this,
-          [this](const ClockTexts& texts) { Label_datetime->setText(texts.label); });
+  connect(m_statusBar, &StatusBarClock::Ticked, this, [this](const ClockTexts& texts) {
+    // A label of fixed size repaints alone; one that may change size lays
+    // out and repaints the whole page each second. It grows when a text
+    // needs more room, which the clock's texts rarely do.
+    const QSize wanted = Label_datetime->fontMetrics().size(0, texts.label) +
+                         QSize(2 * Label_datetime->margin(), 2 * Label_datetime->margin());
+    if (wanted.width() > Label_datetime->maximumWidth() ||
+        wanted.height() > Label_datetime->maximumHeight() ||
+        Label_datetime->maximumWidth() == QWIDGETSIZE_MAX)
+      Label_datetime->setFixedSize(wanted.expandedTo(Label_datetime->minimumSize()));
+    Label_datetime->setText(texts.label);
+  });
   Timer_time->start();
   Timer_timeTimer();
 }

@@ -36,8 +36,11 @@ ParameterGroup::ParameterGroup(QWidget* parent)
   };
 
   Label_datetime = MakeLabel(g, "Label_datetime", QString());
+  // Rewritten every second: painting its own background spares the group
+  // box behind it a repaint of its whole frame at each tick.
+  Label_datetime->setAutoFillBackground(true);
   BitBtn1 = MakeButton(g, "BitBtn1", QStringLiteral("Set datetime"));
-  grid->addWidget(Label_datetime, 0, 0, 1, 2);
+  grid->addWidget(Label_datetime, 0, 0, 1, 2, Qt::AlignLeft | Qt::AlignVCenter);
   grid->addWidget(BitBtn1, 0, 2);
 
   Label5 = MakeLabel(g, "Label5", QStringLiteral("Calibrate clock"));

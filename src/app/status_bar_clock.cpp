@@ -20,6 +20,9 @@ StatusBarClock::StatusBarClock(const TimeTexts& times, QWidget* parent) : QStatu
     auto* panel = new QLabel(this);
     panel->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(i));
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    // The clock and the last device change while nothing else does: an
+    // opaque panel repaints alone, not the status bar behind it.
+    panel->setAutoFillBackground(true);
     if (widths[i] > 0) panel->setFixedWidth(widths[i]);
     addWidget(panel, widths[i] > 0 ? 0 : 1);
     m_panels[i] = panel;

@@ -149,13 +149,20 @@ SurveyPage::SurveyPage(TableFileEnv env, QWidget* parent) : QWidget(parent), m_e
   Timer_survey = Named(new QTimer(this), "Timer_survey");
   Timer_survey->setInterval(kRefreshMs);
   connect(Timer_survey, &QTimer::timeout, this, &SurveyPage::Refresh);
+  Refresh();
+}
+
+// The refresh timer runs only while the page is in view: a hidden page
+// must not wake the program four times a second.
+void SurveyPage::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
   Timer_survey->start();
   Refresh();
 }
 
-void SurveyPage::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  Refresh();
+void SurveyPage::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  Timer_survey->stop();
 }
 
 void SurveyPage::Refresh() {

@@ -69,6 +69,7 @@ class SurveyPage : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   // Only while the page is shown: a hidden page costs nothing but the counting.

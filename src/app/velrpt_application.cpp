@@ -1,6 +1,8 @@
 #include "velrpt_application.h"
 
+#include <QEvent>
 #include <QMetaObject>
+#include <QStyleHints>
 #include <exception>
 
 #include "qt_prompts.h"
@@ -8,11 +10,33 @@
 VelRptApplication::VelRptApplication(int& argc, char** argv) : QApplication(argc, argv) {
   m_ownPrompts = new QtPrompts();
   m_prompts = m_ownPrompts;
+  m_flashTime = styleHints()->cursorFlashTime();
+  m_blinkEnd.setSingleShot(true);
+  m_blinkEnd.setInterval(kCursorBlinkMs);
+  connect(&m_blinkEnd, &QTimer::timeout, this, [this] { styleHints()->setCursorFlashTime(0); });
+  if (m_flashTime > 0) m_blinkEnd.start();
 }
 
 VelRptApplication::~VelRptApplication() { delete m_ownPrompts; }
 
+void VelRptApplication::NoteInput(const QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::InputMethod:
+    case QEvent::FocusIn:
+      break;
+    default:
+      return;
+  }
+  if (m_flashTime <= 0) return;
+  if (styleHints()->cursorFlashTime() != m_flashTime) styleHints()->setCursorFlashTime(m_flashTime);
+  m_blinkEnd.start();
+}
+
 bool VelRptApplication::notify(QObject* receiver, QEvent* event) {
+  NoteInput(event);
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 // loop carries on, instead of ending the program.
 
 #include <QApplication>
+#include <QTimer>
 #include <string>
 
 #include "prompts.h"
@@ -22,9 +23,16 @@ class VelRptApplication : public QApplication {
   bool notify(QObject* receiver, QEvent* event) override;
 
   static constexpr const char* kErrorCaption = "VelRpt";
+  // A text cursor blinks this long after the last key or click, then stays
+  // lit (as GTK does): a window left alone must not repaint twice a second.
+  static constexpr int kCursorBlinkMs = 10000;
 
  private:
   void ReportException(const std::string& text);
+  void NoteInput(const QEvent* event);
+
+  QTimer m_blinkEnd;
+  int m_flashTime = 0;  // the desktop's cursor flash time
 
   Prompts* m_prompts = nullptr;
   Prompts* m_ownPrompts = nullptr;
