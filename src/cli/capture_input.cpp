@@ -1,12 +1,10 @@
 #include "capture_input.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "cli_commands.h"
 #include "hex_reader.h"
+#include "platform_system.h"
 #include "text_files.h"
 
 int ReadCapture(const CaptureInput& input, const std::function<void(std::string_view)>& receive) {
@@ -32,10 +30,10 @@ int ReadCapture(const CaptureInput& input, const std::function<void(std::string_
   } else {
     char buffer[65536];
     for (;;) {
-      const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
+      int err = 0;
+      const long long n = platform::ReadStandardInput(buffer, sizeof buffer, err);
       if (n < 0) {
-        status = CliError(std::string("cannot read 'standard input': ") + std::strerror(errno));
+        status = CliError(std::string("cannot read 'standard input': ") + std::strerror(err));
         break;
       }
       if (n == 0 || !piece(std::string_view(buffer, static_cast<size_t>(n)))) break;

@@ -1,24 +1,9 @@
 #include "cli_port.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
-#include <QSocketNotifier>
-#include <csignal>
 
+#include "platform_system.h"
 #include "sim_runner.h"
-
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-}
-
-}  // namespace
 
 const char* const kPortOptionsHelp =
     "  --port NAME          COM1..COM50, a device path, or a name under /dev\n"
@@ -66,16 +51,18 @@ std::unique_ptr<sim::SimulatorRunner> StartSimulator(PortOptions& options, std::
   return runner;
 }
 
-std::unique_ptr<QSocketNotifier> RouteStopSignals(QCoreApplication& app) {
-  if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
-  auto stopper = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(stopper.get(), &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  ::sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  return stopper;
+StopRoute::StopRoute(QCoreApplication& app) {
+  // Called on the platform's thread, and never after the destructor: a
+  // queued call reaches the event loop.
+  QCoreApplication* target = &app;
+  platform::SetStopHandler(
+      [target] { QMetaObject::invokeMethod(target, &QCoreApplication::quit, Qt::QueuedConnection); });
+}
+
+StopRoute::~StopRoute() { platform::SetStopHandler({}); }
+
+std::unique_ptr<StopRoute> RouteStopSignals(QCoreApplication& app) {
+  return std::make_unique<StopRoute>(app);
 }
 
 int& CliArgc() {

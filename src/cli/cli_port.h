@@ -11,7 +11,6 @@
 #include "port_connection.h"
 
 class QCoreApplication;
-class QSocketNotifier;
 namespace sim {
 class SimulatorRunner;
 }
@@ -37,9 +36,16 @@ extern const char* const kPortOptionsHelp;
 std::unique_ptr<sim::SimulatorRunner> StartSimulator(PortOptions& options, std::string& error,
                                                      const std::vector<std::string>& repeaterIds = {});
 
-// Ctrl+C and SIGTERM end the event loop of `app` between two receive
-// events, never inside one. Null when the signals cannot be routed.
-std::unique_ptr<QSocketNotifier> RouteStopSignals(QCoreApplication& app);
+// Ctrl+C and SIGTERM (a console's close on Windows) end the event loop of
+// `app` between two receive events, never inside one, while this lives.
+class StopRoute {
+ public:
+  explicit StopRoute(QCoreApplication& app);
+  ~StopRoute();
+  StopRoute(const StopRoute&) = delete;
+  StopRoute& operator=(const StopRoute&) = delete;
+};
+std::unique_ptr<StopRoute> RouteStopSignals(QCoreApplication& app);
 
 // Log lines to standard output; the status panel and the controls have no
 // place on a terminal.

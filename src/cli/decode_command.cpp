@@ -1,14 +1,13 @@
 // velrpt-cli decode: a recorded serial byte stream through exactly the
 // receive path of the window. Each read() of the input is one receive event.
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
 #include "capture_input.h"
 #include "cli_commands.h"
 #include "decode_session.h"
+#include "platform_system.h"
 
 const char* DecodeHelp() {
   static const std::string text =
@@ -49,7 +48,7 @@ int RunDecode(const CliArgs& args) {
 
   // Output for a file or a pipe in large writes rather than one per 4 KiB:
   // the system calls cost more than the decoding. A terminal keeps its lines.
-  if (!::isatty(STDOUT_FILENO)) {
+  if (!platform::StdoutIsTerminal()) {
     static char outBuffer[64 << 10];
     std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
   }

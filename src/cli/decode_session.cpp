@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "platform_system.h"
 #include "repeater_answer.h"
 
 const char* const kDecodeOptionsHelp =
@@ -60,8 +61,8 @@ void StreamLogSink::AppendLine(std::string_view line) {
 
 void StreamLogSink::AppendTelegramLine(std::string_view prefix, std::string_view, std::string_view hex) {
   // Straight into the stream's buffer: only this thread writes the stream.
-  fwrite_unlocked(prefix.data(), 1, prefix.size(), m_out);
-  fwrite_unlocked(hex.data(), 1, hex.size(), m_out);
+  platform::WriteUnlocked(prefix.data(), prefix.size(), m_out);
+  platform::WriteUnlocked(hex.data(), hex.size(), m_out);
   putc_unlocked('\n', m_out);
   if (m_flush) std::fflush(m_out);
 }

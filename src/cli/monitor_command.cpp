@@ -2,7 +2,6 @@
 // way the window gets them: event thread, hand-over, OnRxChar, ReadData.
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdlib>
 #include <optional>
@@ -66,7 +65,7 @@ int RunMonitor(const CliArgs& args) {
   if (const std::string error = CheckPortChoice(port); !error.empty()) return CliError(error);
 
   QCoreApplication app(CliArgc(), CliArgv());
-  const std::unique_ptr<QSocketNotifier> stopper = RouteStopSignals(app);
+  const std::unique_ptr<StopRoute> stopper = RouteStopSignals(app);
   if (!stopper) return CliError("cannot route the stop signals");
 
   // Started before the port and so stopped after it.

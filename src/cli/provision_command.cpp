@@ -4,7 +4,6 @@
 // the report file.
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -219,7 +218,7 @@ int RunProvision(const CliArgs& args) {
   }
 
   QCoreApplication app(CliArgc(), CliArgv());
-  const std::unique_ptr<QSocketNotifier> stopper = RouteStopSignals(app);
+  const std::unique_ptr<StopRoute> stopper = RouteStopSignals(app);
   if (!stopper) return CliError("cannot route the stop signals");
 
   std::unique_ptr<sim::SimulatorRunner> simulator;

@@ -3,7 +3,6 @@
 // repeaters from a script.
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -221,7 +220,7 @@ int RunSend(const CliArgs& args) {
     return CliError(error);
 
   QCoreApplication app(CliArgc(), CliArgv());
-  const std::unique_ptr<QSocketNotifier> stopper = RouteStopSignals(app);
+  const std::unique_ptr<StopRoute> stopper = RouteStopSignals(app);
   if (!stopper) return CliError("cannot route the stop signals");
   CommandRun run(o);
   if (!run.Prepare()) return 1;

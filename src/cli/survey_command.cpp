@@ -5,7 +5,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -124,7 +123,7 @@ class StderrLog : public LogSink {
 
 int SurveyPort(SurveyOptions& o, survey::Survey& s) {
   QCoreApplication app(CliArgc(), CliArgv());
-  const std::unique_ptr<QSocketNotifier> stopper = RouteStopSignals(app);
+  const std::unique_ptr<StopRoute> stopper = RouteStopSignals(app);
   if (!stopper) return CliError("cannot route the stop signals");
   std::unique_ptr<sim::SimulatorRunner> simulator;
   if (o.port.simulate) {

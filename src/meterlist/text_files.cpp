@@ -1,109 +1,63 @@
 #include "text_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "escape_text.h"
+#include "platform_files.h"
 
 namespace {
 
-std::string ErrnoText(int err) { return std::strerror(err); }
-
-// Closes a descriptor on every path out.
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return m_fd; }
-  // Close explicitly to see its error (NFS reports write failures here).
-  int Close() {
-    const int rc = ::close(m_fd);
-    m_fd = -1;
-    return rc;
-  }
-
- private:
-  int m_fd;
-};
-
-bool WriteAll(int fd, const std::string& content, int& err) {
-  const char* p = content.data();
-  size_t left = content.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
+using platform::ErrorText;
 
 std::atomic<unsigned> g_tempCounter{0};
 
 }  // namespace
 
-bool IsReadOnlyFile(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
-  return ::access(path.c_str(), W_OK) != 0;
-}
+bool IsReadOnlyFile(const std::string& path) { return platform::MarkedReadOnly(path); }
 
 namespace {
 
-// Opens `path` for reading if it is a regular file; -1 with `error` set
-// otherwise. The type is checked before opening, so a device is never
-// opened (opening a serial line can toggle its control lines), and again on
-// the open descriptor, in case the name was swapped in between. O_NONBLOCK
-// keeps open() from waiting for a FIFO's writer.
-int OpenRegularFile(const std::string& path, struct stat& st, std::string& error) {
+// Opens `path` for reading if it is a regular file; an invalid file with
+// `error` set otherwise. The type is checked before opening, so a device is
+// never opened (opening a serial line can toggle its control lines), and
+// again on the open file, in case the name was swapped in between. The open
+// does not wait for a FIFO's writer.
+platform::File OpenRegularFile(const std::string& path, platform::FileStatus& st, std::string& error) {
   const std::string name = EscapeControls(path);
-  if (::stat(path.c_str(), &st) != 0) {
-    error = "Cannot open file " + name + ": " + EscapeControls(ErrnoText(errno));
-    return -1;
+  int err = 0;
+  if (!platform::PathStatus(path, st, err)) {
+    error = "Cannot open file " + name + ": " + EscapeControls(ErrorText(err));
+    return {};
   }
-  if (!S_ISREG(st.st_mode)) {
+  if (!st.regular) {
     error = "Cannot open file " + name + ": not a regular file";
-    return -1;
+    return {};
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "Cannot open file " + name + ": " + EscapeControls(ErrnoText(errno));
-    return -1;
+  platform::File file = platform::File::OpenRead(path, err);
+  if (!file.Valid()) {
+    error = "Cannot open file " + name + ": " + EscapeControls(ErrorText(err));
+    return {};
   }
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (!file.Status(st) || !st.regular) {
     error = "Cannot open file " + name + ": not a regular file";
-    return -1;
+    return {};
   }
-  return fd;
+  return file;
 }
 
-// Reads `fd` to its end in pieces; false with `error` on a read failure.
-bool ReadPieces(int fd, const std::string& path, const std::function<bool(std::string_view)>& piece,
-                std::string& error) {
+// Reads `file` to its end in pieces; false with `error` on a read failure.
+bool ReadPieces(platform::File& file, const std::string& path,
+                const std::function<bool(std::string_view)>& piece, std::string& error) {
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    int err = 0;
+    const long long n = file.Read(buffer, sizeof buffer, err);
     if (n == 0) return true;
     if (n < 0) {
-      if (errno == EINTR) continue;
-      error = "Cannot read file " + EscapeControls(path) + ": " + EscapeControls(ErrnoText(errno));
+      error = "Cannot read file " + EscapeControls(path) + ": " + EscapeControls(ErrorText(err));
       return false;
     }
     if (!piece(std::string_view(buffer, static_cast<size_t>(n)))) return true;
@@ -114,21 +68,21 @@ bool ReadPieces(int fd, const std::string& path, const std::function<bool(std::s
 
 bool ReadWholeFile(const std::string& path, std::string& content, std::string& error, size_t maxSize) {
   content.clear();
-  struct stat st {};
-  Fd fd(OpenRegularFile(path, st, error));
-  if (fd.Get() < 0) return false;
+  platform::FileStatus st;
+  platform::File file = OpenRegularFile(path, st, error);
+  if (!file.Valid()) return false;
   const std::string tooLarge =
       "Cannot read file " + EscapeControls(path) + ": larger than " + std::to_string(maxSize) + " bytes";
-  if (static_cast<unsigned long long>(st.st_size) > maxSize) {
+  if (st.size > maxSize) {
     error = tooLarge;
     return false;
   }
-  content.reserve(static_cast<size_t>(st.st_size));
+  content.reserve(static_cast<size_t>(st.size));
   // The size can change while reading (a file being written, or one whose
   // size the kernel reports as 0); the cap holds for what is read.
   bool over = false;
   const bool ok = ReadPieces(
-      fd.Get(), path,
+      file, path,
       [&](std::string_view piece) {
         if (piece.size() > maxSize - content.size()) return !(over = true);
         content.append(piece);
@@ -144,15 +98,15 @@ bool ReadWholeFile(const std::string& path, std::string& content, std::string& e
 
 bool ReadFileInPieces(const std::string& path, const std::function<bool(std::string_view)>& piece,
                       std::string& error) {
-  struct stat st {};
-  Fd fd(OpenRegularFile(path, st, error));
-  return fd.Get() >= 0 && ReadPieces(fd.Get(), path, piece, error);
+  platform::FileStatus st;
+  platform::File file = OpenRegularFile(path, st, error);
+  return file.Valid() && ReadPieces(file, path, piece, error);
 }
 
 bool ReplaceFile(const std::string& path, const std::string& content, std::string& error) {
   const std::string failure = "Unable to write to " + EscapeControls(path) + ": ";
   if (IsReadOnlyFile(path)) {
-    error = failure + ErrnoText(EACCES);
+    error = failure + ErrorText(EACCES);
     return false;
   }
   // Write beside the file the link points to, so the rename keeps the link.
@@ -162,37 +116,35 @@ bool ReplaceFile(const std::string& path, const std::string& content, std::strin
     const auto resolved = std::filesystem::weakly_canonical(target, ec);
     if (!ec) target = resolved;
   }
-  struct stat old {};
-  const bool existed = ::stat(target.c_str(), &old) == 0;
-  if (existed && !S_ISREG(old.st_mode)) {
-    error = failure + ErrnoText(EISDIR);
+  const std::string targetName = target.string();
+  platform::FileStatus old;
+  int err = 0;
+  const bool existed = platform::PathStatus(targetName, old, err);
+  if (existed && !old.regular) {
+    error = failure + ErrorText(EISDIR);
     return false;
   }
 
   std::string temp;
-  int fdNumber = -1;
-  for (int attempt = 0; attempt < 100 && fdNumber < 0; ++attempt) {
-    temp = target.string() + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(g_tempCounter++);
-    fdNumber = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fdNumber < 0 && errno != EEXIST) break;
+  platform::File file;
+  for (int attempt = 0; attempt < 100 && !file.Valid(); ++attempt) {
+    temp = targetName + ".tmp" + std::to_string(platform::ProcessNumber()) + "_" +
+           std::to_string(g_tempCounter++);
+    err = 0;
+    file = platform::File::CreateNew(temp, err);
+    if (!file.Valid() && err != EEXIST) break;
   }
-  if (fdNumber < 0) {
-    error = failure + ErrnoText(errno);
+  if (!file.Valid()) {
+    error = failure + ErrorText(err);
     return false;
   }
-  Fd fd(fdNumber);
-  int err = 0;
-  auto step = [&err](bool done) {
-    if (!done && err == 0) err = errno;
-    return done;
-  };
-  const bool ok = step(WriteAll(fd.Get(), content, err)) &&
-                  step(!existed || ::fchmod(fd.Get(), old.st_mode & 07777) == 0) &&
-                  step(::fsync(fd.Get()) == 0) && step(fd.Close() == 0) &&
-                  step(::rename(temp.c_str(), target.c_str()) == 0);
+  err = 0;
+  const bool ok = file.WriteAll(content.data(), content.size(), err) &&
+                  (!existed || file.SetMode(old.mode, err)) && file.Sync(err) && file.Close(err) &&
+                  platform::ReplaceByRename(temp, targetName, err);
   if (!ok) {
-    ::unlink(temp.c_str());
-    error = failure + ErrnoText(err);
+    platform::RemoveFile(temp);
+    error = failure + ErrorText(err);
     return false;
   }
   return true;
@@ -202,38 +154,38 @@ bool AppendToFile(const std::string& path, const std::string& content, bool& was
   wasMissing = false;
   const std::string failure = "Unable to write to " + EscapeControls(path) + ": ";
   if (IsReadOnlyFile(path)) {
-    error = failure + ErrnoText(EACCES);
+    error = failure + ErrorText(EACCES);
     return false;
   }
-  int fdNumber = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-  if (fdNumber < 0 && errno == ENOENT) {
+  int err = 0;
+  platform::File file = platform::File::OpenAppend(path, false, err);
+  if (!file.Valid() && err == ENOENT) {
     wasMissing = true;
-    fdNumber = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fdNumber < 0) {
-      error = "Cannot create file " + EscapeControls(path) + ": " + ErrnoText(errno);
+    file = platform::File::OpenAppend(path, true, err);
+    if (!file.Valid()) {
+      error = "Cannot create file " + EscapeControls(path) + ": " + ErrorText(err);
       return false;
     }
   }
-  if (fdNumber < 0) {
-    error = failure + ErrnoText(errno);
+  if (!file.Valid()) {
+    error = failure + ErrorText(err);
     return false;
   }
-  Fd fd(fdNumber);
   std::string data;
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) == 0 && st.st_size > 0) {
+  platform::FileStatus st;
+  if (file.Status(st) && st.size > 0) {
     char last = 0;
-    if (::pread(fd.Get(), &last, 1, st.st_size - 1) == 1 && last != '\n') data = "\r\n";
+    if (file.ByteAt(st.size - 1, last) && last != '\n') data = "\r\n";
   }
   data += content;
-  int err = 0;
-  bool ok = WriteAll(fd.Get(), data, err);
-  if (fd.Close() != 0 && ok) {
+  bool ok = file.WriteAll(data.data(), data.size(), err);
+  int closeErr = 0;
+  if (!file.Close(closeErr) && ok) {
     ok = false;
-    err = errno;
+    err = closeErr;
   }
   if (!ok) {
-    error = failure + ErrnoText(err);
+    error = failure + ErrorText(err);
     return false;
   }
   return true;

@@ -1,6 +1,6 @@
 #pragma once
 // Whole-file reading, replacing and appending for the program's own files
-// (ini file, exported grids, error logs). Plain POSIX, so the routines run
+// (ini file, exported grids, error logs). Over the platform library, so they run
 // without Qt and report failures as texts the logs can record.
 
 #include <cstddef>

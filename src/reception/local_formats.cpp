@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "civil_date.h"
+#include "platform_system.h"
 
 std::int64_t LocalMs(const LocalTime& t) {
   const std::int64_t days = DaysFromCivil(t.year, t.month, t.day);
@@ -21,35 +22,14 @@ LocalTime FromLocalMs(std::int64_t ms) {
 }
 
 LocalTime SystemClock::Now() const {
-  // Local time needs the time zone, and looking at it means a stat of
-  // /etc/localtime (or reading TZ) each time - most of what a frame cost at
-  // line rate. It is looked at once per second of wall time instead, which
-  // still follows a change of zone or of summer time within that second.
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  thread_local time_t cachedSecond = -1;
-  thread_local LocalTime cached;
-  if (ts.tv_sec != cachedSecond) {
-    tzset();
-    tm local{};
-    if (!localtime_r(&ts.tv_sec, &local)) {
-      const QDateTime now = QDateTime::currentDateTime();
-      const QDate d = now.date();
-      const QTime t = now.time();
-      return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
-    }
-    cached = {local.tm_year + 1900,
-              local.tm_mon + 1,
-              local.tm_mday,
-              local.tm_hour,
-              local.tm_min,
-              std::min(local.tm_sec, 59),
-              0};
-    cachedSecond = ts.tv_sec;
+  platform::CivilTime t;
+  if (!platform::LocalNow(t)) {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate d = now.date();
+    const QTime tm = now.time();
+    return {d.year(), d.month(), d.day(), tm.hour(), tm.minute(), tm.second(), tm.msec()};
   }
-  LocalTime now = cached;
-  now.msec = static_cast<int>(ts.tv_nsec / 1000000);
-  return now;
+  return {t.year, t.month, t.day, t.hour, t.minute, t.second, t.msec};
 }
 
 bool ParseLocalTime(const std::string& text, LocalTime& out) {

@@ -1,10 +1,10 @@
 #include "data_folder.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include "platform_files.h"
+#include "platform_system.h"
 
 namespace fs = std::filesystem;
 
@@ -25,16 +25,11 @@ bool InstalledLayout(const fs::path& programFolder) {
   std::error_code ec;
   return fs::is_directory(folder / ".." / "share", ec);
 }
-
-std::string Env(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
 }  // namespace
 
 std::string ChooseDataFolder(const DataFolderInputs& in) {
   if (!in.dataDirOption.empty()) return Created(fs::absolute(in.dataDirOption));
-  if (!in.programFolder.empty() && ::access(in.programFolder.c_str(), W_OK) == 0 &&
+  if (!in.programFolder.empty() && platform::FolderWritable(in.programFolder) &&
       !InstalledLayout(in.programFolder))
     return in.programFolder;
   // XDG: a relative $XDG_CONFIG_HOME is invalid and ignored.
@@ -45,8 +40,11 @@ std::string ChooseDataFolder(const DataFolderInputs& in) {
 }
 
 std::string DataFolder(const std::string& dataDirOption, const std::string& programPath) {
-  return ChooseDataFolder(
-      {dataDirOption, fs::path(programPath).parent_path().string(), Env("XDG_CONFIG_HOME"), Env("HOME")});
+  // A system with a prescribed per-user folder (Windows) uses it.
+  const std::string perUser = platform::PerUserDataFolder();
+  if (dataDirOption.empty() && !perUser.empty()) return Created(fs::path(perUser));
+  return ChooseDataFolder({dataDirOption, fs::path(programPath).parent_path().string(),
+                           platform::Env("XDG_CONFIG_HOME"), platform::Env("HOME")});
 }
 
 std::string SimulationDataFolder(const std::string& dataFolder) {

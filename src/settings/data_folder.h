@@ -2,8 +2,9 @@
 // Where the program keeps its ini file and its log folder "files": the
 // program's folder when it is writable and not an installed PREFIX/bin
 // (one with PREFIX/share beside it), otherwise $XDG_CONFIG_HOME/velrpt
-// (~/.config/velrpt); --data-dir overrides both. Code builds absolute paths
-// from this folder; nothing changes the current directory.
+// (~/.config/velrpt), and on Windows always %APPDATA%\VelRpt; --data-dir
+// overrides them. Code builds absolute paths from this folder; nothing
+// changes the current directory.
 
 #include <string>
 

@@ -22,6 +22,7 @@
 
 #include "digit_edit.h"
 #include "field_decoders.h"
+#include "platform_system.h"
 #include "port_name_list.h"
 
 namespace {
@@ -103,7 +104,9 @@ bool PortNameAllowed(const QString& text) {
 }
 
 QStringList SerialDevicesPresent(const QString& devRoot) {
-  return Entries(devRoot, QStringLiteral("ttyUSB*")) + Entries(devRoot, QStringLiteral("ttyACM*")) +
+  QStringList listed;
+  for (const std::string& name : platform::ListedSerialPorts()) listed << QString::fromStdString(name);
+  return listed + Entries(devRoot, QStringLiteral("ttyUSB*")) + Entries(devRoot, QStringLiteral("ttyACM*")) +
          Entries(devRoot + QStringLiteral("/serial/by-id"), QString());
 }
 
