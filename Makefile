@@ -16,7 +16,7 @@ export CCACHE_BASEDIR ?= $(CURDIR)
 export QT_QPA_PLATFORM ?= offscreen
 export XDG_RUNTIME_DIR ?= /tmp/velrpt-runtime-$(shell id -u)
 
-.PHONY: all deps configure build run test test-asan test-tsan test-drivers bench fuzz package test-debian13 clean
+.PHONY: all deps configure build run test test-asan test-tsan test-drivers bench fuzz package test-debian13 clean windows test-windows
 
 all: build
 
@@ -63,6 +63,15 @@ TEST_DRIVERS_ARGS ?=
 test-drivers: build
 	scripts/test-drivers $(BUILD) $(TEST_DRIVERS_ARGS)
 
+# Windows: cross-built with mingw-w64 against Qt Core built from Debian's
+# source (cached in /var/cache/velrpt), VelRpt-windows-x64.zip in build-windows/;
+# its tests under wine.
+windows: build
+	scripts/build-windows $(BUILD) build-windows
+
+test-windows: windows
+	scripts/test-windows build-windows
+
 bench: build
 	scripts/run-bench $(BUILD)
 
@@ -83,4 +92,4 @@ test-debian13:
 	scripts/test-in-debian 13
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz build-windows

@@ -1,0 +1,59 @@
+#pragma once
+// One open serial device behind the same operations on every system, in the
+// manner of a port library's back ends: the system's implementation is
+// chosen by file suffix (serial_backend_win.cpp). Event bits and line error
+// flags are those of serial_types.h (EV_RXCHAR, CE_FRAME, ...); error codes
+// are the system's own, with text from SerialErrorText.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "serial_device.h"  // LineConfig
+
+class SerialBackend {
+ public:
+  enum class WaitResult { Events, Woken, TimedOut, Lost };
+
+  virtual ~SerialBackend() = default;
+
+  // Opens `path` for reading and writing, exclusively, only if it exists.
+  // Null on failure, with the system's code and whether the device does not
+  // exist at all (the "not found" message rather than "can't open").
+  static std::unique_ptr<SerialBackend> Open(const std::string& path, int& error, bool& notFound);
+
+  // Raw 8-bit line with these settings; queue sizes as requested. 0 or the
+  // system's code of the refusal.
+  virtual int Apply(const LineConfig& config, int inQueue, int outQueue) = 0;
+  // The speed the driver actually runs (some round a rate to their own).
+  virtual int ReadBackBaudrate(int& baud) = 0;
+  // Selects the line events WaitEvents reports (EV_* bits).
+  virtual int SetEventMask(uint32_t mask) = 0;
+
+  // Takes what waits in the input queue, at most `size` bytes; never blocks.
+  // Bytes read, or -1 with `error`.
+  virtual long long Read(char* buffer, size_t size, int& error) = 0;
+  // Writes, waiting at most `deadlineMs` for the driver to take the bytes.
+  // Bytes taken (fewer when the deadline passed), or -1 with `error`. Nothing
+  // of the transfer outlives the call.
+  virtual long long Write(const char* data, size_t size, int deadlineMs, int& error) = 0;
+  // Bytes in the input and output queues; 0 or the system's code.
+  virtual int QueueCounts(int& in, int& out) = 0;
+  // Discards the queued bytes of each direction asked for.
+  virtual int Flush(bool input, bool output) = 0;
+  // Waits until the output queue has left, at most `deadlineMs`; 0 when it has.
+  virtual int Drain(int deadlineMs) = 0;
+
+  // Waits at most `timeoutMs` (negative: without limit) for a selected line
+  // event, a Wake, or the loss of the device.
+  virtual WaitResult WaitEvents(int timeoutMs, uint32_t& events) = 0;
+  // Ends a WaitEvents in progress (or the next one) at once; any thread.
+  virtual void Wake() = 0;
+  // CE_* flags of the line errors since the last call.
+  virtual uint32_t TakeLineErrors() = 0;
+};
+
+// The system's text for one of its error codes, without trailing blanks,
+// line breaks and full stop.
+std::string SerialErrorText(int error);
