@@ -999,8 +999,8 @@ def run_pulls(results, guest, qmp, simulator, modem, cli, pulls):
         results.later(check)
 
 
-def device_args(spec):
-    driver, *props = spec.split(",")
+def device_args(option):
+    driver, *props = option.split(",")
     args = {"driver": driver}
     for p in props:
         k, _, v = p.partition("=")
