@@ -30,7 +30,6 @@ struct EntryFixture {
     form->SetCommandPort(&port, [] { return true; });
     form->Edit_repeaterID->setText(QStringLiteral("12345678"));
     form->show();
-    QApplication::setActiveWindow(form);
     form->activateWindow();
     active = QTest::qWaitForWindowActive(form, 10000);
   }

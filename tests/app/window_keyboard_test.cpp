@@ -32,7 +32,6 @@ std::string FocusName() {
 
 bool ShowActive(QWidget& window) {
   window.show();
-  QApplication::setActiveWindow(&window);
   window.activateWindow();
   return QTest::qWaitForWindowActive(&window, 10000);
 }

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -23,12 +24,35 @@ struct Trace {
   std::vector<std::string> calls;  // "flock", "TIOCEXCL", "TCSETS2", "read", ...
 };
 
+// strace -f splits a call in two when another thread makes one meanwhile:
+// "PID  openat(... <unfinished ...>" and later "PID  <... openat resumed>) = 5".
+// Join them per thread so every call reads as one line.
+std::vector<std::string> JoinedCalls(const std::string& file) {
+  std::ifstream in(file);
+  std::vector<std::string> lines;
+  std::map<std::string, std::string> pending;  // thread id -> first half
+  const std::regex unfinished("^(\\d+ +)(.*) <unfinished \\.\\.\\.>$");
+  const std::regex resumed("^(\\d+ +)<\\.\\.\\. [a-z0-9_]+ resumed>(.*)$");
+  for (std::string line; std::getline(in, line);) {
+    std::smatch m;
+    if (std::regex_match(line, m, unfinished)) {
+      pending[m[1].str().substr(0, m[1].str().find(' '))] = m[1].str() + m[2].str();
+    } else if (std::regex_match(line, m, resumed)) {
+      const std::string tid = m[1].str().substr(0, m[1].str().find(' '));
+      lines.push_back(pending[tid] + m[2].str());
+      pending.erase(tid);
+    } else {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
 Trace ReadTrace(const std::string& file, const std::string& path) {
   Trace trace;
-  std::ifstream in(file);
   const std::regex open("openat\\([^,]*, \"" + path + "\",.*\\) = ([0-9]+)");
   std::string fd;
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : JoinedCalls(file)) {
     std::smatch m;
     if (std::regex_search(line, m, open)) {
       ++trace.opens;
