@@ -1,16 +1,22 @@
 #pragma once
 // What the commands that talk to a port share: --port/--speed/--parity or
-// --simulate, the port connection's texts on standard output, and Ctrl+C.
+// --simulate, and LivePort, the one live session they all run on.
 
+#include <QCoreApplication>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli_commands.h"
+#include "command_port.h"
 #include "log_sink.h"
 #include "port_connection.h"
+#include "serial_command_port.h"
+#include "serial_port.h"
 
-class QCoreApplication;
+class DecodeSession;
+struct DecodeOptions;
 namespace sim {
 class SimulatorRunner;
 }
@@ -30,23 +36,6 @@ std::string CheckPortChoice(const PortOptions& options);
 
 extern const char* const kPortOptionsHelp;
 
-// Starts the simulated Korvex with its repeater and meters on a
-// pseudo-terminal of this process and points the settings at it.
-// `repeaterIds`: the simulated repeaters (default: one, 12345678).
-std::unique_ptr<sim::SimulatorRunner> StartSimulator(PortOptions& options, std::string& error,
-                                                     const std::vector<std::string>& repeaterIds = {});
-
-// Ctrl+C and SIGTERM (a console's close on Windows) end the event loop of
-// `app` between two receive events, never inside one, while this lives.
-class StopRoute {
- public:
-  explicit StopRoute(QCoreApplication& app);
-  ~StopRoute();
-  StopRoute(const StopRoute&) = delete;
-  StopRoute& operator=(const StopRoute&) = delete;
-};
-std::unique_ptr<StopRoute> RouteStopSignals(QCoreApplication& app);
-
 // Log lines to standard output; the status panel and the controls have no
 // place on a terminal.
 class LogPortView : public PortView {
@@ -65,3 +54,66 @@ class LogPortView : public PortView {
 // hand-over (it keeps a reference to them for its whole life).
 int& CliArgc();
 char** CliArgv();
+
+// A command's live session, wired as the window wires Comm1: the event loop,
+// Ctrl+C and SIGTERM, the simulator when --simulate asks for it, the port
+// with direct writes and its connection (reconnection, the name of a device
+// that came back as another ttyUSBn), and a decode session's receive
+// handler as the one read loop, which forgets a torn frame at a loss.
+class LivePort {
+ public:
+  explicit LivePort(const PortOptions& options);
+  ~LivePort();
+  LivePort(const LivePort&) = delete;
+  LivePort& operator=(const LivePort&) = delete;
+
+  // Starts the simulator with these repeaters (default: one, 12345678) when
+  // asked for; the message of what failed otherwise.
+  std::string Start(const std::vector<std::string>& repeaterIds = {});
+  // Null without --simulate.
+  sim::SimulatorRunner* Simulator() { return m_simulator.get(); }
+
+  // Where the port connection's lines go (before Connect).
+  void LogTo(LogSink& log) { m_view.log = &log; }
+
+  // Every receive event goes through `session`; `adjust`, when given,
+  // changes the session's options for that event.
+  void Receive(DecodeSession& session, std::function<void(DecodeOptions&)> adjust = {});
+
+  // "Connect to port": 0 when open, else the exit status, the reason told.
+  int Connect();
+  PortConnection& Connection() { return m_connection; }
+  CommandPort& Port() { return m_port; }
+  QCoreApplication& App() { return m_app; }
+
+  // Runs the event loop until it is told to stop, `seconds` passed (when not
+  // negative) or, without reconnection, the device was lost. True for a loss.
+  bool Run(double seconds = -1);
+  // No more receive events; the port closed, standard output flushed.
+  void Close();
+
+ private:
+  struct View : PortView {
+    explicit View(PortSettings& settings) : settings(settings) {}
+    void AppendLog(const std::string& line) override { log->AppendLine(line); }
+    void SetStatusText(const std::string&) override {}
+    void SetPortControlsEnabled(bool) override {}
+    void SetConnectCaption(const std::string&) override {}
+    void SetPortName(const std::string& name) override { settings.name = name; }
+    PortSettings& settings;
+    LogSink* log = nullptr;
+  };
+
+  QCoreApplication m_app;
+  PortSettings m_settings;
+  View m_view;
+  bool m_simulate;
+  bool m_stopRouted = false;
+  bool m_lost = false;
+  // Started before the port and so stopped after it.
+  std::unique_ptr<sim::SimulatorRunner> m_simulator;
+  TSerialPort m_comm;
+  SerialCommandPort<TSerialPort> m_port{m_comm};
+  PortConnection m_connection;
+  DecodeSession* m_session = nullptr;
+};

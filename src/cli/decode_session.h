@@ -55,7 +55,11 @@ class DecodeSession {
     if (m_json) m_json->Flush();
   }
   void ReceiveEvent(int count, const ReceiveHandler::ReadFn& read) {
-    m_handler->ReceiveEvent(count, read, m_options.decode);
+    ReceiveEvent(count, read, m_options.decode);
+  }
+  // The same with the options of this event.
+  void ReceiveEvent(int count, const ReceiveHandler::ReadFn& read, const DecodeOptions& options) {
+    m_handler->ReceiveEvent(count, read, options);
     if (m_json) m_json->Flush();
   }
   // Where the port connection's lines go: the log, or "port" objects.

@@ -1,8 +1,6 @@
 // velrpt-cli monitor: the live receive path on a real port. Bytes come the
 // way the window gets them: event thread, hand-over, OnRxChar, ReadData.
 
-#include <QCoreApplication>
-#include <QTimer>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -11,8 +9,6 @@
 #include "cli_port.h"
 #include "decode_session.h"
 #include "option_range.h"
-#include "port_connection.h"
-#include "serial_port.h"
 #include "sim_runner.h"
 
 const char* MonitorHelp() {
@@ -64,60 +60,17 @@ int RunMonitor(const CliArgs& args) {
   }
   if (const std::string error = CheckPortChoice(port); !error.empty()) return CliError(error);
 
-  QCoreApplication app(CliArgc(), CliArgv());
-  const std::unique_ptr<StopRoute> stopper = RouteStopSignals(app);
-  if (!stopper) return CliError("cannot route the stop signals");
-
-  // Started before the port and so stopped after it.
-  std::unique_ptr<sim::SimulatorRunner> simulator;
-  if (port.simulate) {
-    std::string error;
-    simulator = StartSimulator(port, error);
-    if (!simulator) return CliError("cannot start the simulator: " + error);
-    if (options.decode.repeaterId.empty()) options.decode.repeaterId = simulator->RepeaterId();
-  }
-  // The name changes when the device comes back as another ttyUSBn.
-  PortSettings settings = port.settings;
-
+  LivePort live(port);
+  if (const std::string error = live.Start(); !error.empty()) return CliError(error);
+  if (live.Simulator() && options.decode.repeaterId.empty())
+    options.decode.repeaterId = live.Simulator()->RepeaterId();
   StreamLogSink out(stdout, true);
   DecodeSession session(options, out, true);
-  struct MonitorView : LogPortView {
-    MonitorView(LogSink& log, PortSettings& settings) : LogPortView(log), m_settings(settings) {}
-    void SetPortName(const std::string& name) override { m_settings.name = name; }
-    PortSettings& m_settings;
-  } view(session.PortLog(), settings);
-  TSerialPort comm;
-  comm.SetDirectWrite(true);
-  comm.OnRxChar = [&](TCustomSerialPort* sender, int count) {
-    session.ReceiveEvent(count, [sender](char* dest, int max) { return sender->ReadData(dest, max); });
-  };
-  comm.OnHandlerException = [](const std::exception& e) {
-    std::fprintf(stderr, "velrpt-cli: %s\n", e.what());
-  };
-  PortConnection connection(
-      comm, [&] { return settings; }, view);
-
-  try {
-    connection.TogglePortConnection();
-  } catch (const std::exception& e) {
-    return CliError(e.what());
-  }
-  if (!connection.PortOpen()) {
-    std::fflush(stdout);
-    return 1;
-  }
-  bool lost = false;
-  connection.AfterDeviceLost = [&] {
-    session.Handler().DropPending();
-    if (settings.reconnect) return;
-    lost = true;
-    app.quit();
-  };
-  if (seconds >= 0) QTimer::singleShot(static_cast<int>(seconds * 1000), &app, &QCoreApplication::quit);
-  app.exec();
-
-  comm.Close();
-  std::fflush(stdout);
+  live.LogTo(session.PortLog());
+  live.Receive(session);
+  if (const int status = live.Connect()) return status;
+  const bool lost = live.Run(seconds);
+  live.Close();
   const int status = session.Finish();
   return lost ? 1 : status;
 }

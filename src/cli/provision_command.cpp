@@ -17,13 +17,9 @@
 #include "command_args.h"
 #include "decode_session.h"
 #include "option_range.h"
-#include "port_connection.h"
 #include "provision_engine.h"
 #include "repeater_answer.h"
 #include "repeater_commands.h"
-#include "serial_command_port.h"
-#include "serial_port.h"
-#include "sim_runner.h"
 #include "text_files.h"
 
 namespace {
@@ -202,55 +198,68 @@ const char* ProvisionHelp() {
   return text.c_str();
 }
 
+namespace {
+
+// The jobs of the options and of the batch file; an error text for bad input.
+std::string CollectJobs(const ProvisionOptions& o, std::vector<ProvisionJob>& jobs) {
+  if (o.haveId) {
+    if (std::string error = CheckJob(o.job); !error.empty()) return error;
+    jobs.push_back(o.job);
+  }
+  if (o.jobsFile.empty()) return {};
+  std::string text;
+  if (std::string error; !ReadWholeFile(o.jobsFile, text, error, kJobsFileCap)) return error;
+  if (std::string error = ParseJobsText(text, jobs); !error.empty()) return o.jobsFile + ": " + error;
+  return {};
+}
+
+// Each job's ID once, in order: the simulated repeaters.
+std::vector<std::string> JobIds(const std::vector<ProvisionJob>& jobs) {
+  std::vector<std::string> ids;
+  for (const ProvisionJob& j : jobs)
+    if (std::find(ids.begin(), ids.end(), j.id) == ids.end()) ids.push_back(j.id);
+  return ids;
+}
+
+// The result lines and the report file; the exit status.
+int Report(const ProvisionOptions& o, const std::vector<ProvisionJob>& jobs,
+           const std::vector<JobOutcome>& outcomes, LogSink& out) {
+  bool allVerified = true;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    out.AppendLine(ResultLine(jobs[i].id, outcomes[i]));
+    allVerified &= outcomes[i].state == JobState::Verified;
+  }
+  std::fflush(stdout);
+  std::string error;
+  if (!o.reportFile.empty() && !ReplaceFile(o.reportFile, ReportCsv(jobs, outcomes), error)) {
+    std::fprintf(stderr, "velrpt-cli: %s\n", error.c_str());
+    return 1;
+  }
+  return allVerified ? 0 : 1;
+}
+
+}  // namespace
+
 int RunProvision(const CliArgs& args) {
   ProvisionOptions o;
   if (const std::string error = ParseProvisionOptions(args, o); !error.empty()) return CliError(error);
   std::vector<ProvisionJob> jobs;
-  if (o.haveId) {
-    if (const std::string error = CheckJob(o.job); !error.empty()) return CliError(error);
-    jobs.push_back(o.job);
-  }
-  if (!o.jobsFile.empty()) {
-    std::string text;
-    if (std::string error; !ReadWholeFile(o.jobsFile, text, error, kJobsFileCap)) return CliError(error);
-    if (std::string error = ParseJobsText(text, jobs); !error.empty())
-      return CliError(o.jobsFile + ": " + error);
-  }
-
-  QCoreApplication app(CliArgc(), CliArgv());
-  const std::unique_ptr<StopRoute> stopper = RouteStopSignals(app);
-  if (!stopper) return CliError("cannot route the stop signals");
-
-  std::unique_ptr<sim::SimulatorRunner> simulator;
-  if (o.port.simulate) {
-    std::vector<std::string> ids;
-    for (const ProvisionJob& j : jobs)
-      if (std::find(ids.begin(), ids.end(), j.id) == ids.end()) ids.push_back(j.id);
-    std::string error;
-    simulator = StartSimulator(o.port, error, ids);
-    if (!simulator) {
-      CliError("cannot start the simulator: " + error);
-      return 1;
-    }
-  }
+  if (const std::string error = CollectJobs(o, jobs); !error.empty()) return CliError(error);
 
   StreamLogSink out(stdout, true);
-  LogPortView view(out);
-  TSerialPort comm;
-  SerialCommandPort<TSerialPort> port(comm);
-  comm.SetDirectWrite(true);
-  comm.OnHandlerException = [](const std::exception& e) {
-    std::fprintf(stderr, "velrpt-cli: %s\n", e.what());
-  };
-  const PortSettings settings = o.port.settings;
-  PortConnection connection(
-      comm, [settings] { return settings; }, view);
+  LivePort live(o.port);
+  if (const std::string error = live.Start(JobIds(jobs)); !error.empty()) {
+    CliError(error);
+    return 1;
+  }
+  live.LogTo(out);
   CommandState state;
   SystemClock clock;
   StderrPrompts prompts;
+  PortConnection& connection = live.Connection();
   RepeaterCommands commands(
       state, CommandEnvironment{out, [](const std::string&) {}, clock,
-                                [&connection] { return connection.EnsurePortOpen(); }, port, prompts});
+                                [&connection] { return connection.EnsurePortOpen(); }, live.Port(), prompts});
   ProvisionEngine engine([&commands](CommandKind kind, const CommandControls& c) { commands.Run(kind, c); },
                          [&o] {
                            CommandControls c;
@@ -266,40 +275,17 @@ int RunProvision(const CliArgs& args) {
   DecodeSessionOptions decode;
   decode.decode.onlyRepeater = true;
   DecodeSession session(decode, out);
-  TelegramContext& ctx = session.Handler().Context();
-  ctx.repeaterAnswer = [&](std::string_view frame) {
+  session.Handler().Context().repeaterAnswer = [&](std::string_view frame) {
     DecodeRepeaterAnswer(frame, out, session.Time());
     engine.RepeaterFrame(frame);
   };
-  comm.OnRxChar = [&](TCustomSerialPort* sender, int count) {
-    DecodeOptions options = session.Options();
-    options.answerIds = engine.AnswerIds();
-    session.Handler().ReceiveEvent(
-        count, [sender](char* dest, int max) { return sender->ReadData(dest, max); }, options);
-  };
+  live.Receive(session, [&engine](DecodeOptions& options) { options.answerIds = engine.AnswerIds(); });
 
-  if (!connection.EnsurePortOpen()) {
-    comm.Close();
-    return 1;
-  }
-  QObject::connect(&engine, &ProvisionEngine::BatchFinished, &app, &QCoreApplication::quit);
+  if (!connection.EnsurePortOpen()) return 1;
+  QObject::connect(&engine, &ProvisionEngine::BatchFinished, &live.App(), &QCoreApplication::quit);
   engine.Start(jobs);
-  app.exec();
+  live.Run();
   engine.Stop();  // Ctrl+C: the running job ends as stopped
-  comm.OnRxChar = nullptr;
-  comm.Close();
-
-  bool allVerified = true;
-  for (size_t i = 0; i < jobs.size(); ++i) {
-    const JobOutcome& outcome = engine.Outcomes()[i];
-    out.AppendLine(ResultLine(jobs[i].id, outcome));
-    allVerified &= outcome.state == JobState::Verified;
-  }
-  std::fflush(stdout);
-  std::string error;
-  if (!o.reportFile.empty() && !ReplaceFile(o.reportFile, ReportCsv(jobs, engine.Outcomes()), error)) {
-    std::fprintf(stderr, "velrpt-cli: %s\n", error.c_str());
-    return 1;
-  }
-  return allVerified ? 0 : 1;
+  live.Close();
+  return Report(o, jobs, engine.Outcomes(), out);
 }

@@ -2,8 +2,6 @@
 // a real port, through the handler logic of the window. For provisioning
 // repeaters from a script.
 
-#include <QCoreApplication>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,10 +12,7 @@
 #include "command_args.h"
 #include "decode_session.h"
 #include "option_range.h"
-#include "port_connection.h"
 #include "repeater_commands.h"
-#include "serial_command_port.h"
-#include "serial_port.h"
 #include "sim_runner.h"
 
 namespace {
@@ -103,22 +98,21 @@ class ForwardSink : public LogSink {
   LogSink* m_target;
 };
 
-// The simulator (when asked for), the port with its connection, and the
-// commands over it, wired as the main window wires Comm1.
+// The live port and the commands over it, wired as the main window wires Comm1.
 class CommandRun {
  public:
-  explicit CommandRun(SendOptions& o) : m_options(o), m_out(stdout, true), m_log(m_out), m_view(m_log) {}
+  explicit CommandRun(SendOptions& o) : m_options(o), m_out(stdout, true), m_log(m_out), m_live(o.port) {
+    m_live.LogTo(m_log);
+  }
 
   // Starts the simulator; false with a message on standard error.
   bool Prepare() {
-    if (!m_options.port.simulate) return true;
-    std::string error;
-    m_simulator = StartSimulator(m_options.port, error);
-    if (!m_simulator) {
-      CliError("cannot start the simulator: " + error);
+    if (const std::string error = m_live.Start(); !error.empty()) {
+      CliError(error);
       return false;
     }
-    if (!m_options.haveId) m_options.controls.repeaterId = m_simulator->RepeaterId();
+    if (m_live.Simulator() && !m_options.haveId)
+      m_options.controls.repeaterId = m_live.Simulator()->RepeaterId();
     return true;
   }
 
@@ -126,26 +120,17 @@ class CommandRun {
   void Listen(const DecodeSessionOptions& decode) {
     m_session = std::make_unique<DecodeSession>(decode, m_out, true);
     m_log.Retarget(m_session->PortLog());
-    m_comm.OnRxChar = [this](TCustomSerialPort* sender, int count) {
-      m_session->ReceiveEvent(count, [sender](char* dest, int max) { return sender->ReadData(dest, max); });
-    };
+    m_live.Receive(*m_session);
   }
 
   // Runs `command`; false when it raised (the message is on standard error).
   template <class Fn>
   bool Run(Fn command) {
-    m_comm.SetDirectWrite(true);
-    m_comm.OnHandlerException = [](const std::exception& e) {
-      std::fprintf(stderr, "velrpt-cli: %s\n", e.what());
-    };
-    const PortSettings settings = m_options.port.settings;
-    m_connection = std::make_unique<PortConnection>(
-        m_comm, [settings] { return settings; }, m_view);
     RepeaterCommands commands(m_state, CommandEnvironment{
                                            m_log,
                                            [this](const std::string& text) { m_status.push_back(text); },
                                            m_clock,
-                                           [this] { return m_connection->EnsurePortOpen(); },
+                                           [this] { return m_live.Connection().EnsurePortOpen(); },
                                            m_port,
                                            m_prompts,
                                        });
@@ -159,10 +144,9 @@ class CommandRun {
     }
   }
 
-  void Close() {
-    m_comm.Close();
-    std::fflush(stdout);
-  }
+  // Receives for `seconds` (or until told to stop).
+  void Wait(double seconds) { m_live.Run(seconds); }
+  void Close() { m_live.Close(); }
 
   int FramesWritten() const { return m_port.framesWritten; }
   const std::vector<std::string>& Status() const { return m_status; }
@@ -172,14 +156,10 @@ class CommandRun {
   SendOptions& m_options;
   StreamLogSink m_out;
   ForwardSink m_log;
-  LogPortView m_view;
-  // Declared first, so the port closes before the simulator stops.
-  std::unique_ptr<sim::SimulatorRunner> m_simulator;
   std::unique_ptr<DecodeSession> m_session;
-  TSerialPort m_comm;
-  SerialCommandPort<TSerialPort> m_serial{m_comm};
-  CountingPort m_port{m_serial};
-  std::unique_ptr<PortConnection> m_connection;
+  // After the session: the port closes before the session goes.
+  LivePort m_live;
+  CountingPort m_port{m_live.Port()};
   CommandState m_state;
   SystemClock m_clock;
   StderrPrompts m_prompts;
@@ -219,9 +199,6 @@ int RunSend(const CliArgs& args) {
   if (const std::string error = ParseCommandKind(o.positional, kind, o.controls); !error.empty())
     return CliError(error);
 
-  QCoreApplication app(CliArgc(), CliArgv());
-  const std::unique_ptr<StopRoute> stopper = RouteStopSignals(app);
-  if (!stopper) return CliError("cannot route the stop signals");
   CommandRun run(o);
   if (!run.Prepare()) return 1;
 
@@ -238,8 +215,7 @@ int RunSend(const CliArgs& args) {
     run.Close();
     return 1;
   }
-  QTimer::singleShot(static_cast<int>(o.listenSeconds * 1000), &app, &QCoreApplication::quit);
-  app.exec();
+  run.Wait(o.listenSeconds);
   run.Close();
   return 0;
 }
@@ -263,7 +239,6 @@ int RunSetInKorvex(const CliArgs& args) {
   SendOptions o;
   if (const std::string error = ParseSendOptions(args, false, o); !error.empty()) return CliError(error);
 
-  QCoreApplication app(CliArgc(), CliArgv());
   CommandRun run(o);
   if (!run.Prepare()) return 1;
   // No receive path: the prompts are read straight from the port.

@@ -1,11 +1,9 @@
 // velrpt-cli survey: which meters a site hears, directly and through the
 // repeater, from a capture or a live port; printed once at the end.
 
-#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
-#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -15,9 +13,8 @@
 #include "capture_input.h"
 #include "cli_commands.h"
 #include "cli_port.h"
-#include "frame_assembler.h"
+#include "decode_session.h"
 #include "option_range.h"
-#include "serial_port.h"
 #include "sim_runner.h"
 #include "survey.h"
 #include "telegram_decoder.h"
@@ -94,75 +91,57 @@ std::string Parse(const CliArgs& args, SurveyOptions& o) {
   return {};
 }
 
-// The survey of the frames cut from each receive event; every frame of one
-// event carries the moment it was read, as the window stamps them.
-class SurveyFeed {
- public:
-  SurveyFeed(const DecodeOptions& options, survey::Survey& s) : m_options(options), m_survey(s) {}
-  void Receive(std::string_view bytes) {
-    const LocalTime now = m_clock.Now();
-    m_assembler.Feed(bytes, [&](std::string_view frame) { m_survey.OnFrame(frame, m_options, now); });
-  }
-  const DecodeOptions& Options() const { return m_options; }
-
- private:
-  DecodeOptions m_options;
-  survey::Survey& m_survey;
-  SystemClock m_clock;
-  FrameAssembler m_assembler;
-};
-
-// Text on the terminal about the port; the survey itself comes at the end.
+// Standard error tells the port's lines and a failure of the receive path;
+// the frames' own lines have no place in a survey printed at the end.
 class StderrLog : public LogSink {
  public:
+  explicit StderrLog(bool onlyFailures) : m_onlyFailures(onlyFailures) {}
   void AppendLine(std::string_view line) override {
+    if (m_onlyFailures && line.substr(0, kReceiveFailedPrefix.size()) != kReceiveFailedPrefix) return;
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fputc('\n', stderr);
   }
+  void AppendTelegramLine(std::string_view, std::string_view, std::string_view) override {}
+
+ private:
+  bool m_onlyFailures;
+};
+
+// The receive path with the survey watching it: the same reading of every
+// frame (routing, answer IDs) as the decoder's, the moment of each receive
+// event for its frames. The repeater's answers are not decoded: a survey
+// only counts them.
+class SurveySession {
+ public:
+  SurveySession(const DecodeOptions& decode, survey::Survey& s)
+      : m_log(true), m_session(Options(decode), m_log) {
+    TelegramContext& ctx = m_session.Handler().Context();
+    ctx.observer = &s;
+    ctx.repeaterAnswer = nullptr;
+  }
+  DecodeSession& Session() { return m_session; }
+
+ private:
+  static DecodeSessionOptions Options(const DecodeOptions& decode) {
+    DecodeSessionOptions o;
+    o.decode = decode;
+    return o;
+  }
+  StderrLog m_log;
+  DecodeSession m_session;
 };
 
 int SurveyPort(SurveyOptions& o, survey::Survey& s) {
-  QCoreApplication app(CliArgc(), CliArgv());
-  const std::unique_ptr<StopRoute> stopper = RouteStopSignals(app);
-  if (!stopper) return CliError("cannot route the stop signals");
-  std::unique_ptr<sim::SimulatorRunner> simulator;
-  if (o.port.simulate) {
-    std::string error;
-    simulator = StartSimulator(o.port, error);
-    if (!simulator) return CliError("cannot start the simulator: " + error);
-    if (o.decode.repeaterId.empty()) o.decode.repeaterId = simulator->RepeaterId();
-  }
-  SurveyFeed feed(o.decode, s);
-  StderrLog log;
-  LogPortView view(log);
-  TSerialPort comm;
-  // Writes in the calling thread, as everywhere: no write thread.
-  comm.SetDirectWrite(true);
-  std::string staging(4096, '\0');
-  comm.OnRxChar = [&](TCustomSerialPort* sender, int count) {
-    while (count > 0) {
-      const int got =
-          sender->ReadData(staging.data(), std::min<int>(count, static_cast<int>(staging.size())));
-      if (got <= 0) break;
-      feed.Receive(std::string_view(staging.data(), static_cast<size_t>(got)));
-      count -= got;
-    }
-  };
-  comm.OnHandlerException = [](const std::exception& e) {
-    std::fprintf(stderr, "velrpt-cli: %s\n", e.what());
-  };
-  const PortSettings settings = o.port.settings;
-  PortConnection connection(
-      comm, [&] { return settings; }, view);
-  try {
-    connection.TogglePortConnection();
-  } catch (const std::exception& e) {
-    return CliError(e.what());
-  }
-  if (!connection.PortOpen()) return 1;
-  if (o.seconds >= 0) QTimer::singleShot(static_cast<int>(o.seconds * 1000), &app, &QCoreApplication::quit);
-  app.exec();
-  comm.Close();
+  LivePort live(o.port);
+  if (const std::string error = live.Start(); !error.empty()) return CliError(error);
+  if (live.Simulator() && o.decode.repeaterId.empty()) o.decode.repeaterId = live.Simulator()->RepeaterId();
+  SurveySession feed(o.decode, s);
+  StderrLog log(false);
+  live.LogTo(log);
+  live.Receive(feed.Session());
+  if (const int status = live.Connect()) return status;
+  live.Run(o.seconds);
+  live.Close();
   return 0;
 }
 
@@ -280,8 +259,8 @@ int RunSurvey(const CliArgs& args) {
   if (o.port.havePort || o.port.simulate) {
     status = SurveyPort(o, s);
   } else {
-    SurveyFeed feed(o.decode, s);
-    status = ReadCapture(o.input, [&](std::string_view bytes) { feed.Receive(bytes); });
+    SurveySession feed(o.decode, s);
+    status = ReadCapture(o.input, [&](std::string_view bytes) { feed.Session().Receive(bytes); });
   }
   // A survey of an input that failed part way would pass for a whole one.
   if (status != 0) return status;
