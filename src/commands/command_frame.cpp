@@ -1,8 +1,9 @@
 #include "command_frame.h"
 
 #include <algorithm>
-
 #include <charconv>
+
+#include "plain_text.h"
 
 namespace {
 
@@ -64,16 +65,7 @@ bool IsIdText(std::string_view idText) {
          std::all_of(idText.begin(), idText.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
 }
 
-std::optional<int> ParseDecimal(std::string_view text) {
-  const char* first = text.data();
-  const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
-  if (first == last) return std::nullopt;
-  int value = 0;
-  const auto [ptr, ec] = std::from_chars(first, last, value);
-  if (ec != std::errc() || ptr != last) return std::nullopt;
-  return value;
-}
+std::optional<int> ParseDecimal(std::string_view text) { return ParseDecimalText(text, {.plusSign = true}); }
 
 std::uint8_t VersionByte(std::string_view text) {
   return static_cast<std::uint8_t>(ParseDecimal(text).value_or(3) & 0xFF);

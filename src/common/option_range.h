@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "escape_text.h"
+#include "plain_text.h"
 
 // The exit status of every program for a refused option.
 inline constexpr int kBadOptionStatus = 2;
@@ -37,16 +38,13 @@ inline std::string Refusal(const std::string& option, const char* what, const st
 // "--meters needs a whole number from 0 to 200, not '201'".
 inline std::optional<long long> ParseIntOption(const std::string& option, const std::string& text,
                                                long long lo, long long hi, std::string& error) {
-  long long value = 0;
-  const char* first = text.data();
-  const char* last = first + text.size();
-  const auto [end, ec] = std::from_chars(first, last, value);
-  if (text.empty() || ec != std::errc() || end != last || value < lo || value > hi) {
+  const std::optional<long long> value = ParseDecimalText<long long>(text);
+  if (!value || *value < lo || *value > hi) {
     using namespace option_range_detail;
     error = Refusal(option, "a whole number", NumberText(lo), NumberText(hi), text);
     return std::nullopt;
   }
-  return value;
+  return *value;
 }
 
 // `text` as a finite decimal number (fractions and exponents allowed) from

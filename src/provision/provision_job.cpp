@@ -6,17 +6,12 @@
 #include <cstdio>
 
 #include "command_frame.h"
+#include "plain_text.h"
 
 namespace {
 
 bool IsId(const std::string& id) {
   return id.size() == 8 && std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-std::string Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return std::string(s);
 }
 
 std::string Lower(std::string s) {
@@ -50,12 +45,7 @@ std::vector<std::string> Words(std::string_view text) {
 }
 
 // A whole number as written; its range is CheckValues' to judge.
-std::optional<int> Number(const std::string& text) {
-  int v = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
-  return v;
-}
+std::optional<int> Number(const std::string& text) { return ParseDecimalText(text); }
 
 bool InRange(int v, Setting s) { return v >= RangeOf(s).lo && v <= RangeOf(s).hi; }
 

@@ -6,6 +6,7 @@
 
 #include "field_decoders.h"
 #include "hex.h"
+#include "plain_text.h"
 
 const char* const kTableTitles[kTableColumns] = {
     "No. ",       "Meter ID ", "MFR ",  "Aux ID ", "Control fields ", "Medium ",
@@ -18,13 +19,7 @@ StringGrid MakeTelegramTable() {
 }
 
 int CellToInt(const std::string& text, int fallback) {
-  const char* first = text.data();
-  const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
-  int value = 0;
-  const auto [ptr, ec] = std::from_chars(first, last, value);
-  if (ec != std::errc() || ptr != last || first == last) return fallback;
-  return value;
+  return ParseDecimalText(text, {.plusSign = true}).value_or(fallback);
 }
 
 namespace {

@@ -5,18 +5,12 @@
 #include <climits>
 #include <cstdint>
 
+#include "plain_text.h"
 #include "text_files.h"
 
 namespace {
 
 const std::string kLf = "\n";
-
-std::string Trim(const std::string& s) {
-  const char* blanks = " \t\r\v\f";
-  const size_t first = s.find_first_not_of(blanks);
-  if (first == std::string::npos) return {};
-  return s.substr(first, s.find_last_not_of(blanks) - first + 1);
-}
 
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
