@@ -9,8 +9,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The strip's controls, under the names the window has always given them
-// (TForm1 shows them under the same names).
+// The strip's controls under their control names (TForm1 shows them under
+// the same names).
 struct CommandStripControls {
   QLabel* Label2 = nullptr;
   QLineEdit* Edit_repeaterID = nullptr;

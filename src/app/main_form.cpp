@@ -92,8 +92,8 @@ TForm1::TForm1(FormEnv env, QWidget* parent)
   ctx.observer = &m_surveyPage->Survey();
   m_receiver = std::make_unique<ReceiveHandler>(std::move(ctx));
 
-  // Comm1 as the window has always configured it: writes in the calling
-  // thread, DTR and RTS off, no flow control (the defaults).
+  // Comm1: writes in the calling thread, DTR and RTS off, no flow control
+  // (the defaults).
   Comm1 = Named(new TSerialPort(this), "Comm1");
   Comm1->SetDirectWrite(true);
   Comm1->SetWritePriority(tpHigher);
@@ -222,18 +222,19 @@ void TForm1::AppendEventLog(const std::string& line) {
   Memo_log->AppendLine(std::string_view(m_times->LinePrefix(m_times->Now()) + line));
 }
 void TForm1::SetStatusText(const std::string& text) { SetStatusPanel(0, QString::fromStdString(text)); }
+TSettings* TForm1::SettingsForm() const { return qobject_cast<TSettings*>(m_settingsWindow); }
+
 void TForm1::SetPortControlsEnabled(bool enabled) {
-  if (m_settingsForm) m_settingsForm->SetPortControlsEnabled(enabled);
+  if (TSettings* settings = SettingsForm()) settings->SetPortControlsEnabled(enabled);
 }
 void TForm1::SetConnectCaption(const std::string& caption) {
-  if (m_settingsForm) m_settingsForm->SetOpenPortCaption(QString::fromStdString(caption));
+  if (TSettings* settings = SettingsForm()) settings->SetOpenPortCaption(QString::fromStdString(caption));
 }
 void TForm1::SetPortName(const std::string& name) {
-  if (m_settingsForm) m_settingsForm->SetPortName(QString::fromStdString(name));
+  if (TSettings* settings = SettingsForm()) settings->SetPortName(QString::fromStdString(name));
 }
 
 void TForm1::AttachSettings(TSettings& settings) {
-  m_settingsForm = &settings;
   SetSettingsWindow(&settings, [&settings] { settings.ShowFromMenu(); });
   SetSettingsReader([&settings] { return settings.Snapshot(); });
   SetSeparatorReader([&settings] { return settings.ExportSeparator(); });

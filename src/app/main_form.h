@@ -210,7 +210,7 @@ class TForm1 : public QMainWindow,
   void RestoreSplitters();
   void BuildMenus();
   void SetTabOrder();
-  // The controls of the panels under the names the window always had.
+  // The panels' controls as the window's own members, under their names.
   void AdoptControls();
   void FormShow();
   // PortView: what the port connection shows.
@@ -244,13 +244,14 @@ class TForm1 : public QMainWindow,
   std::unique_ptr<RepeaterCommands> m_commands;
   std::unique_ptr<PortConnection> m_connection;
   std::unique_ptr<CommandPort> m_commPort;
-  TSettings* m_settingsForm = nullptr;
   bool m_shown = false;
   unsigned m_commandResults = 0;  // results shown in status panel 1
   MainIniValues m_iniLoaded;      // as read at creation
 
   TForm4* m_about = nullptr;
   QWidget* m_settingsWindow = nullptr;
+  // The settings window when it is the real one (tests attach a stand-in).
+  TSettings* SettingsForm() const;
 
   std::function<void()> m_showSettings;
   std::function<SettingsSnapshot()> m_settings;

@@ -3,7 +3,6 @@
 #include <filesystem>
 
 #include "ini_file.h"
-#include "settings_store.h"
 
 namespace {
 const char kMisc[] = "Misc";
@@ -11,16 +10,11 @@ const char* const kFolderKeys[] = {"FolderLog", "FolderMeterList", "FolderTable"
                                    "FolderReport"};
 }  // namespace
 
-MainIniValues IniFileMainStore::Load() {
-  const MainWindowKeys keys = ReadMainWindowKeys(m_path);
-  return {keys.lastRepeater, keys.setRxTime, keys.tableHeight, keys.logWidth};
-}
+MainIniValues IniFileMainStore::Load() { return ReadMainWindowKeys(m_path); }
 
 bool IniFileMainStore::Save(const MainIniValues& values) {
-  m_error.clear();
-  return WriteMainWindowKeys(
-      m_path, MainWindowKeys{values.lastRepeater, values.setRxTime, values.tableHeight, values.logWidth},
-      m_error);
+  std::string error;
+  return WriteMainWindowKeys(m_path, values, error);
 }
 
 std::string IniFileMainStore::Folder(const std::string& key) {

@@ -5,13 +5,10 @@
 #include <string>
 #include <utility>
 
-struct MainIniValues {
-  std::string lastRepeater;  // "LastRepeater", default empty
-  int setRxTime = 2;         // "SetRXTime", default 2
-  // The splitters, in pixels; -1: not stored, the window's own default.
-  int tableHeight = -1;  // "SplitterTableLog": the tab above the log
-  int logWidth = -1;     // "SplitterLogChart": the log beside the chart
-};
+#include "settings_store.h"
+
+// "LastRepeater", "SetRXTime" and the splitters' positions.
+using MainIniValues = MainWindowKeys;
 
 class MainIniStore {
  public:
@@ -53,10 +50,7 @@ class IniFileMainStore : public MainIniStore {
   bool Save(const MainIniValues& values) override;
   std::string Folder(const std::string& key) override;
   void SetFolder(const std::string& key, const std::string& folder) override;
-  // Why the last Save failed.
-  const std::string& LastError() const { return m_error; }
 
  private:
   std::string m_path;
-  std::string m_error;
 };

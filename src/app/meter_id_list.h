@@ -13,8 +13,8 @@ class QMenu;
 class QTableView;
 class StringGridModel;
 
-// The list's controls, under the names the window has always given them
-// (TForm1 shows them under the same names).
+// The list's controls under their control names (TForm1 shows them under
+// the same names).
 struct MeterIdListControls {
   QLabel* Label7 = nullptr;
   QCheckBox* Check_onlyRepeater = nullptr;

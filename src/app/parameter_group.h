@@ -11,8 +11,8 @@ class QLineEdit;
 class QPushButton;
 class UpDown;
 
-// The group's controls, under the names the window has always given them
-// (TForm1 shows them under the same names).
+// The group's controls under their control names (TForm1 shows them under
+// the same names).
 struct ParameterGroupControls {
   QLabel* Label_datetime = nullptr;
   QPushButton* BitBtn1 = nullptr;

@@ -55,7 +55,6 @@ class SurveyPage : public QWidget {
   explicit SurveyPage(TableFileEnv env, QWidget* parent = nullptr);
 
   survey::Survey& Survey() { return m_survey; }
-  SurveyModel& Model() { return *m_model; }
   void Clear();   // "Clear survey"
   void Export();  // "Export survey"
 

@@ -38,8 +38,8 @@ struct TableFileEnv {
   void Saved(FileFolders::Kind kind, const std::string& path, int count, const char* what) const;
 };
 
-// The panel's controls, under the names the window has always given them
-// (TForm1 shows them under the same names).
+// The panel's controls under their control names (TForm1 shows them under
+// the same names).
 struct TelegramTableControls {
   QLabel* Label8 = nullptr;
   QCheckBox* Check_noNew = nullptr;

@@ -63,7 +63,7 @@ std::int32_t HexToInt(std::string_view text) {
 
 Bytes HexTextToBytes(std::string_view text) {
   Bytes out;
-  // 1-based i as the routine was always described: pairs start at 1, 4, 7, ...
+  // 1-based i, as the routine is described: pairs start at 1, 4, 7, ...
   for (size_t i = 1; i < text.size(); i += 3) {
     const int hi = HexValue(text[i - 1]);
     const int lo = HexValue(text[i]);

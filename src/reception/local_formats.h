@@ -61,7 +61,6 @@ class LocalFormats {
   std::string LongTime(const LocalTime& t) const;
   char DecimalSeparator() const { return m_decimal; }
 
-  const QString& ShortDatePattern() const { return m_datePattern; }
   const QString& LongTimePattern() const { return m_timePattern; }
 
  private:

@@ -9,12 +9,12 @@
 #include "port_watcher.h"
 #include "serial_port.h"
 
-// The settings controls' texts, read at the moment of use.
 // The speed text as an integer, as the settings' conversion does it: blanks
 // around and a leading + are allowed; anything else throws
 // std::invalid_argument with the text the caller reports.
 int SpeedValue(const std::string& text);
 
+// The settings controls' texts, read at the moment of use.
 struct PortSettings {
   std::string name;
   std::string speed;

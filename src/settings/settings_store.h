@@ -29,7 +29,7 @@ struct SettingsValues {
 };
 
 SettingsValues LoadSettings(const IniFile& ini);
-// Writes every key, in the file order the program has always used.
+// Writes every key, in the file's fixed order.
 void StoreSettings(const SettingsValues& values, IniFile& ini);
 
 // What other code reads from the settings window at the moment of use.
@@ -43,7 +43,7 @@ struct SettingsSnapshot {
   bool reconnect = true;
 };
 
-// The main window's own keys in the same file: the two it always kept and
+// The main window's own keys in the same file: LastRepeater, SetRXTime and
 // its splitters' positions in pixels (-1: not stored, the window's default).
 struct MainWindowKeys {
   std::string lastRepeater;

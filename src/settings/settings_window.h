@@ -65,7 +65,6 @@ class TSettings : public QDialog {
 
   SettingsSnapshot Snapshot() const;
   std::string ExportSeparator() const;
-  const std::string& IniPath() const { return m_iniPath; }
 
   // Used by the port connection: the port boxes are locked while it is open.
   void SetPortControlsEnabled(bool enabled);

@@ -1,6 +1,7 @@
 #pragma once
 // Shared pieces of the GUI tests: a main window on a fixed clock and fixed
-// date formats, with scripted prompts and an ini store kept in memory.
+// date formats, with scripted prompts and an ini store kept in memory, and
+// the whole window set over a temporary data folder.
 
 #include <QString>
 #include <QTemporaryDir>
@@ -9,8 +10,14 @@
 #include <optional>
 #include <vector>
 
+#include <QLineEdit>
+#include <QStringList>
+
+#include "log_memo.h"
 #include "main_form.h"
+#include "program.h"
 #include "scripted_prompts.h"
+#include "settings_window.h"
 
 class MemoryIni : public MainIniStore {
  public:
@@ -60,3 +67,40 @@ template <class T>
 T* Find(QObject& root, const char* name) {
   return root.findChild<T*>(QString::fromLatin1(name));
 }
+
+// The whole window set, as main() builds it, over a temporary data folder.
+struct WindowSetFixture {
+  QTemporaryDir dir;
+  ScriptedPrompts prompts;
+  FixedClock clock{LocalTime{2026, 12, 7, 9, 5, 3}};
+  std::unique_ptr<Program> program;
+
+  WindowSetFixture() { Start(); }
+  // A new start of the program over the same data folder.
+  void Start() {
+    program.reset();
+    ProgramOptions options;
+    options.iniPath = Path("velrpt.ini");
+    options.programDir = dir.path();
+    options.devRoot = dir.path();
+    program = std::make_unique<Program>(
+        options, prompts, clock, LocalFormats(QStringLiteral("dd.MM.yyyy"), QStringLiteral("HH:mm:ss"), '.'));
+  }
+  TForm1& Form() { return program->Form(); }
+  std::string Path(const std::string& name) const {
+    return dir.filePath(QString::fromStdString(name)).toStdString();
+  }
+  void SetSeparator(const std::string& separator) {
+    program->Settings()
+        .findChild<QLineEdit*>(QStringLiteral("Edit_export_separator"))
+        ->setText(QString::fromStdString(separator));
+  }
+  // What was shown since the last call.
+  std::vector<ScriptedPrompts::Shown> TakeShown() {
+    std::vector<ScriptedPrompts::Shown> shown = std::move(prompts.shown);
+    prompts.shown.clear();
+    return shown;
+  }
+  // The log window's lines after its first empty one.
+  QStringList Log() { return Form().Memo_log->Lines().mid(1); }
+};

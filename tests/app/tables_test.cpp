@@ -34,35 +34,7 @@ namespace {
 const std::string kStamp = ", encountered at 09:05:03,  07.12.2026\r\n";
 const char kImportFailed[] = "Error importing from selected file...";
 
-// The whole window set, as main() builds it, over a temporary data folder.
-struct TablesFixture {
-  QTemporaryDir dir;
-  ScriptedPrompts prompts;
-  FixedClock clock{LocalTime{2026, 12, 7, 9, 5, 3}};
-  std::unique_ptr<Program> program;
-
-  TablesFixture() {
-    ProgramOptions options;
-    options.iniPath = Path("velrpt.ini");
-    options.programDir = dir.path();
-    options.devRoot = dir.path();
-    program = std::make_unique<Program>(
-        options, prompts, clock, LocalFormats(QStringLiteral("dd.MM.yyyy"), QStringLiteral("HH:mm:ss"), '.'));
-  }
-  TForm1& Form() { return program->Form(); }
-  std::string Path(const std::string& name) const {
-    return dir.filePath(QString::fromStdString(name)).toStdString();
-  }
-  void SetSeparator(const std::string& separator) {
-    Find<QLineEdit>(program->Settings(), "Edit_export_separator")->setText(QString::fromStdString(separator));
-  }
-  // What was shown since the last call.
-  std::vector<ScriptedPrompts::Shown> TakeShown() {
-    std::vector<ScriptedPrompts::Shown> shown = std::move(prompts.shown);
-    prompts.shown.clear();
-    return shown;
-  }
-};
+using TablesFixture = WindowSetFixture;
 
 std::string ReadFile(const std::string& path) {
   QFile file(QString::fromStdString(path));

@@ -30,33 +30,7 @@
 
 namespace {
 
-struct FilesFixture {
-  QTemporaryDir dir;
-  ScriptedPrompts prompts;
-  FixedClock clock{LocalTime{2026, 12, 7, 9, 5, 3}};
-  std::unique_ptr<Program> program;
-
-  FilesFixture() { Start(); }
-  // A new start of the program over the same data folder.
-  void Start() {
-    program.reset();
-    ProgramOptions options;
-    options.iniPath = Path("velrpt.ini");
-    options.programDir = dir.path();
-    options.devRoot = dir.path();
-    program = std::make_unique<Program>(
-        options, prompts, clock, LocalFormats(QStringLiteral("dd.MM.yyyy"), QStringLiteral("HH:mm:ss"), '.'));
-  }
-  TForm1& Form() { return program->Form(); }
-  std::string Path(const std::string& name) const {
-    return dir.filePath(QString::fromStdString(name)).toStdString();
-  }
-  void SetSeparator(const std::string& separator) {
-    Find<QLineEdit>(program->Settings(), "Edit_export_separator")->setText(QString::fromStdString(separator));
-  }
-  // The log window's lines after its first empty one.
-  QStringList Log() { return Form().Memo_log->Lines().mid(1); }
-};
+using FilesFixture = WindowSetFixture;
 
 std::string ReadFile(const std::string& path) {
   QFile file(QString::fromStdString(path));
