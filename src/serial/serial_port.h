@@ -71,7 +71,7 @@ class TCustomSerialPort : public TSerialComponent {
   std::string DevicePath() const;
   uint32_t EventMask() const { return m_eventMask; }
 
-  // Properties.
+  // Properties. AutoOpen is the component's own; nothing here sets it.
   bool AutoOpen() const { return m_autoOpen; }
   void SetAutoOpen(bool value) { m_autoOpen = value; }
   TBaudrate Baudrate() const { return m_baudrate; }
@@ -96,6 +96,7 @@ class TCustomSerialPort : public TSerialComponent {
   void SetEventPriority(TThreadPriority value) { m_eventPriority = value; }
   TThreadPriority WritePriority() const { return m_writePriority; }
   void SetWritePriority(TThreadPriority value) { m_writePriority = value; }
+  // Everything here writes directly; the buffered mode (the write thread) is the component's own.
   bool DirectWrite() const { return m_directWrite; }
   void SetDirectWrite(bool value);
   bool UpdateDCB() const { return m_updateDCB; }
@@ -109,7 +110,8 @@ class TCustomSerialPort : public TSerialComponent {
   TSerialEventChars& EventChars() { return m_eventChars; }
   void SetEventChars(const TSerialEventChars& value) { m_eventChars = value; }
 
-  // Events, all called on the GUI thread.
+  // Events, all called on the GUI thread. The program wires OnRxChar and
+  // OnDeviceLost; the others are the component's own.
   TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak, OnRxFlag, OnTxEmpty, OnPErr,
       OnRx80Full, OnEvent1, OnEvent2;
   TSerialErrorEvent OnError;
