@@ -10,6 +10,9 @@
 #include <optional>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <QFile>
 #include <QLineEdit>
 #include <QStringList>
 
@@ -104,3 +107,16 @@ struct WindowSetFixture {
   // The log window's lines after its first empty one.
   QStringList Log() { return Form().Memo_log->Lines().mid(1); }
 };
+
+// A file's whole content; "<missing>" when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return "<missing>";
+  return file.readAll().toStdString();
+}
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+  QFile file(QString::fromStdString(path));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(content.data(), static_cast<qint64>(content.size()));
+}

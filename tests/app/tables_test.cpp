@@ -36,18 +36,6 @@ const char kImportFailed[] = "Error importing from selected file...";
 
 using TablesFixture = WindowSetFixture;
 
-std::string ReadFile(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return "<missing>";
-  return file.readAll().toStdString();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  QFile file(QString::fromStdString(path));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write(content.data(), static_cast<qint64>(content.size()));
-}
-
 using Rows = std::vector<std::vector<std::string>>;
 
 // The data rows of a grid, every column.

@@ -32,18 +32,6 @@ namespace {
 
 using FilesFixture = WindowSetFixture;
 
-std::string ReadFile(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return "<missing>";
-  return file.readAll().toStdString();
-}
-
-void WriteFile(const std::string& path, const std::string& content) {
-  QFile file(QString::fromStdString(path));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  file.write(content.data(), static_cast<qint64>(content.size()));
-}
-
 void FillList(StringGrid& grid, const std::vector<std::string>& cells) {
   for (size_t c = 0; c < cells.size(); ++c) grid.SetCell(static_cast<int>(c), 1, cells[c]);
 }
