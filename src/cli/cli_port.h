@@ -31,6 +31,21 @@ struct PortOptions {
 // false when args[i] is not one of them; sets `error` on a missing value.
 bool ParsePortOption(const CliArgs& args, size_t& i, PortOptions& options, std::string& error);
 
+// Walks the options: the port's are taken here, each other one goes to
+// `other(i)`, which moves i past its values; the first error text ends it.
+template <class Other>
+std::string WalkOptions(const CliArgs& args, PortOptions& port, Other other) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string error;
+    if (ParsePortOption(args, i, port, error)) {
+      if (!error.empty()) return error;
+      continue;
+    }
+    if (std::string refused = other(i); !refused.empty()) return refused;
+  }
+  return {};
+}
+
 // An error text unless exactly one of --port and --simulate was given.
 std::string CheckPortChoice(const PortOptions& options);
 

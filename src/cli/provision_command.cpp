@@ -92,12 +92,7 @@ std::string SwitchedOption(const CliArgs& args, size_t& i, ProvisionJob& job) {
 
 // The options of `provision` into `o`; an error text for bad input.
 std::string ParseProvisionOptions(const CliArgs& args, ProvisionOptions& o) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string error;
-    if (ParsePortOption(args, i, o.port, error)) {
-      if (!error.empty()) return error;
-      continue;
-    }
+  const std::string walked = WalkOptions(args, o.port, [&](size_t& i) -> std::string {
     const std::string& a = args[i];
     const auto need = [&](size_t n) { return i + n < args.size(); };
     const bool setting = a == "--rx-start-hour" || a == "--rx-hours" || a == "--wireless-mode" ||
@@ -151,7 +146,9 @@ std::string ParseProvisionOptions(const CliArgs& args, ProvisionOptions& o) {
     } else {
       return "unexpected argument '" + a + "'";
     }
-  }
+    return {};
+  });
+  if (!walked.empty()) return walked;
   if (std::string error = CheckPortChoice(o.port); !error.empty()) return error;
   if (o.haveSetting && !o.haveId) return "the settings options need --id";
   if (!o.haveId && o.jobsFile.empty()) return "--id or --jobs is required";

@@ -51,12 +51,7 @@ struct SendOptions {
 
 // Parses `args`; an error text on bad input.
 std::string ParseSendOptions(const CliArgs& args, bool commandOptions, SendOptions& o) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string error;
-    if (ParsePortOption(args, i, o.port, error)) {
-      if (!error.empty()) return error;
-      continue;
-    }
+  const std::string walked = WalkOptions(args, o.port, [&](size_t& i) -> std::string {
     const std::string& a = args[i];
     const bool takesValue = a == "--id" || (commandOptions && (a == "--version" || a == "--listen"));
     if (takesValue && i + 1 >= args.size()) return "option " + a + " needs a value";
@@ -81,7 +76,9 @@ std::string ParseSendOptions(const CliArgs& args, bool commandOptions, SendOptio
     } else {
       return "unexpected argument '" + a + "'";
     }
-  }
+    return {};
+  });
+  if (!walked.empty()) return walked;
   if (std::string error = CheckPortChoice(o.port); !error.empty()) return error;
   if (!o.haveId && !o.port.simulate) return "--id is required";
   return {};

@@ -38,12 +38,8 @@ constexpr long long kMaxMinCount = 1000000000;
 constexpr double kMaxSeconds = 2147483;
 
 std::string Parse(const CliArgs& args, SurveyOptions& o) {
-  for (size_t i = 0; i < args.size(); ++i) {
+  const std::string walked = WalkOptions(args, o.port, [&](size_t& i) -> std::string {
     std::string error;
-    if (ParsePortOption(args, i, o.port, error)) {
-      if (!error.empty()) return error;
-      continue;
-    }
     const std::string& a = args[i];
     const bool takesValue =
         a == "--repeater-id" || a == "--min-count" || a == "--separator" || a == "--seconds";
@@ -79,7 +75,9 @@ std::string Parse(const CliArgs& args, SurveyOptions& o) {
     } else {
       return "only one input file, not '" + a + "'";
     }
-  }
+    return {};
+  });
+  if (!walked.empty()) return walked;
   if (o.haveSeparator && o.format != Format::kCsv) return "--separator goes with --csv";
   const bool live = o.port.havePort || o.port.simulate;
   if (live) {
