@@ -89,33 +89,26 @@ std::string Parse(const CliArgs& args, SurveyOptions& o) {
   return {};
 }
 
-// Standard error tells the port's lines and a failure of the receive path;
-// the frames' own lines have no place in a survey printed at the end.
+// Text on the terminal about the port and a failure of the receive path;
+// the survey itself comes at the end.
 class StderrLog : public LogSink {
  public:
-  explicit StderrLog(bool onlyFailures) : m_onlyFailures(onlyFailures) {}
   void AppendLine(std::string_view line) override {
-    if (m_onlyFailures && line.substr(0, kReceiveFailedPrefix.size()) != kReceiveFailedPrefix) return;
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fputc('\n', stderr);
   }
-  void AppendTelegramLine(std::string_view, std::string_view, std::string_view) override {}
-
- private:
-  bool m_onlyFailures;
 };
 
 // The receive path with the survey watching it: the same reading of every
 // frame (routing, answer IDs) as the decoder's, the moment of each receive
-// event for its frames. The repeater's answers are not decoded: a survey
-// only counts them.
+// event for its frames. Nothing is logged or decoded of the frames: a
+// survey only counts them.
 class SurveySession {
  public:
-  SurveySession(const DecodeOptions& decode, survey::Survey& s)
-      : m_log(true), m_session(Options(decode), m_log) {
+  SurveySession(const DecodeOptions& decode, survey::Survey& s) : m_session(Options(decode), m_log) {
     TelegramContext& ctx = m_session.Handler().Context();
     ctx.observer = &s;
-    ctx.repeaterAnswer = nullptr;
+    ctx.onlyObserver = true;
   }
   DecodeSession& Session() { return m_session; }
 
@@ -134,7 +127,7 @@ int SurveyPort(SurveyOptions& o, survey::Survey& s) {
   if (const std::string error = live.Start(); !error.empty()) return CliError(error);
   if (live.Simulator() && o.decode.repeaterId.empty()) o.decode.repeaterId = live.Simulator()->RepeaterId();
   SurveySession feed(o.decode, s);
-  StderrLog log(false);
+  StderrLog log;
   live.LogTo(log);
   live.Receive(feed.Session());
   if (const int status = live.Connect()) return status;

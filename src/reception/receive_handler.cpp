@@ -7,7 +7,7 @@
 void ReceiveHandler::Failed(const char* message) {
   m_assembler.CountDecodeError();
   m_assembler.Reset();
-  m_ctx.log.AppendLine(std::string(kReceiveFailedPrefix) + message);
+  m_ctx.log.AppendLine(std::string("Exception receiving - ") + message);
 }
 
 void ReceiveHandler::Feed(std::string_view bytes, const DecodeOptions& options) {

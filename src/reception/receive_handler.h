@@ -9,9 +9,6 @@
 #include "frame_assembler.h"
 #include "telegram_decoder.h"
 
-// The start of the log line that tells a failure of the receive path.
-inline constexpr std::string_view kReceiveFailedPrefix = "Exception receiving - ";
-
 class ReceiveHandler {
  public:
   explicit ReceiveHandler(TelegramContext ctx) : m_ctx(std::move(ctx)) {}

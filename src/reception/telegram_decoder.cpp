@@ -232,6 +232,7 @@ void DecodeTelegram(std::string_view frame, const DecodeOptions& options, Telegr
   const LocalTime now = ctx.eventTime ? *ctx.eventTime : ctx.time.Now();
   const FrameFacts facts = ReadFrameFacts(frame, options);
   if (ctx.observer) ctx.observer->OnFrameFacts(frame, facts, now);
+  if (ctx.onlyObserver) return;
   std::string& hexText = DecodeScratch().hex;
   hexText.clear();
   AppendHexText(hexText, frame);

@@ -91,6 +91,10 @@ struct TelegramContext {
   // the decoder then leaves the table, the status text and rowWritten alone,
   // which is over half of its work per telegram. The log is the same.
   bool updateTable = true;
+  // True when only the observer reads the frames (the survey): the decoder
+  // logs nothing of them and leaves the table alone. A failure of the
+  // receive path is still logged.
+  bool onlyObserver = false;
 };
 
 // The CI values accepted when "Discard if wrong CI" is on.

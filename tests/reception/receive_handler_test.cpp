@@ -175,7 +175,6 @@ TEST(SystemClock, AgreesWithQtAndFollowsAChangeOfTimeZone) {
   tzset();
 }
 
-
 namespace {
 // Keeps nothing, as a sink that stores elsewhere would.
 class CountingSink : public LogSink {
@@ -247,4 +246,36 @@ TEST(ReceiveHandler, AWarmReceivePathAllocatesNothingPerTelegram) {
     EXPECT_EQ(f.table.Cell(kColRssi, 300), std::to_string((0x80 + 2) >> 1));
     EXPECT_EQ(handler.Stats().decodeErrors, 0u);
   }
+}
+
+// A watcher that only counts (the survey): every kind of frame reaches it,
+// nothing of the frames is logged or put in the table, and a failed read is
+// still told.
+TEST(ReceiveHandler, WithoutFrameLinesTheObserverStillSeesEveryFrame) {
+  struct Kinds : FrameObserver {
+    std::vector<FrameFacts::Kind> seen;
+    void OnFrameFacts(std::string_view, const FrameFacts& facts, const LocalTime&) override {
+      seen.push_back(facts.kind);
+    }
+  } kinds;
+  DecoderFixture f;
+  TelegramContext ctx = f.Context(false);
+  ctx.observer = &kinds;
+  ctx.onlyObserver = true;
+  int answers = 0;
+  ctx.repeaterAnswer = [&](std::string_view) { ++answers; };
+  ReceiveHandler handler(std::move(ctx));
+  f.options.repeaterId = "12345678";
+  const Bytes stream = WrapFrame(MeterTelegram("00000001", 0x7A, 0x01), 0x80) +
+                       WrapFrame(MeterTelegram("00000002", 0xA3, 0x01), 0x80) +
+                       WrapFrame(MeterTelegram("12345678", 0x7A, 0x00), 0x80);
+  handler.ReceiveBytes(stream, f.options);
+  using K = FrameFacts::Kind;
+  EXPECT_EQ(kinds.seen, (std::vector<K>{K::kTelegram, K::kWrongCI, K::kAnswer}));
+  EXPECT_TRUE(f.log.lines.empty());
+  EXPECT_EQ(answers, 0);
+  EXPECT_EQ(f.table.RowCount(), 2);  // the title row and the empty one
+  handler.ReceiveEvent(
+      1, [](char*, int) -> int { throw std::runtime_error("Read error (5), I/O error"); }, f.options);
+  EXPECT_EQ(f.log.lines, (std::vector<std::string>{"Exception receiving - Read error (5), I/O error"}));
 }
