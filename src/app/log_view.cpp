@@ -91,7 +91,7 @@ LogView::LogView(QWidget* parent) : QAbstractScrollArea(parent), m_refreshTimer(
   viewport()->setCursor(Qt::IBeamCursor);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
     m_follow = value >= verticalScrollBar()->maximum();
-    viewport()->update();
+    if (!m_following) viewport()->update();
   });
 }
 
@@ -163,12 +163,40 @@ void LogView::Flush() {
   m_refreshTimer->stop();
   m_refreshQueued = false;
   m_flushed.start();
+  const int shownBefore = m_shown;
+  const int firstBefore = verticalScrollBar()->value();
   m_shown = LineCount();
   const bool follow = m_follow;
   UpdateScrollBars();
-  if (follow) verticalScrollBar()->setValue(verticalScrollBar()->maximum());
-  viewport()->update();
+  if (follow) {
+    m_following = true;
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    m_following = false;
+  }
+  RepaintNewLines(shownBefore, firstBefore);
   emit LinesShown(m_shown);
+}
+
+void LogView::scrollContentsBy(int, int) {
+  // The view paints by line index; Flush moves the rows itself when it follows.
+  if (!m_following) viewport()->update();
+}
+
+void LogView::RepaintNewLines(int shownBefore, int firstBefore) {
+  // Lines are only ever added at the end: the lines already in view move up
+  // by as many rows as the view followed, and only the rows from the first
+  // new line down need painting. Moving the pixels instead of drawing every
+  // row again is most of what a telegram costs the window.
+  const int first = verticalScrollBar()->value();
+  const int moved = first - firstBefore;
+  const int lineHeight = LineHeight();
+  if (shownBefore > m_shown || moved < 0 || moved >= VisibleLines() || firstBefore > shownBefore) {
+    viewport()->update();
+    return;
+  }
+  if (moved > 0) viewport()->scroll(0, -moved * lineHeight);
+  const int top = (shownBefore - first) * lineHeight;
+  if (top < viewport()->height()) viewport()->update(0, top, viewport()->width(), viewport()->height() - top);
 }
 
 int LogView::LineHeight() const { return std::max(1, fontMetrics().lineSpacing()); }

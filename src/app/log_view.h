@@ -62,10 +62,12 @@ class LogView : public QAbstractScrollArea, public LogSink {
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
 
  private:
   void ScheduleRefresh();
   void UpdateScrollBars();
+  void RepaintNewLines(int shownBefore, int firstBefore);
   int LineHeight() const;
   int VisibleLines() const;
   int LineAt(int y) const;
@@ -78,6 +80,7 @@ class LogView : public QAbstractScrollArea, public LogSink {
   QElapsedTimer m_flushed;  // since the last refresh
   int m_shown = 0;
   bool m_follow = true;  // keep the newest line in view
+  bool m_following = false;  // Flush moves the view to the end itself
   int m_anchor = -1;
   int m_cursor = -1;
 };

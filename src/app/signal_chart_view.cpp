@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
 #include <algorithm>
@@ -165,16 +166,19 @@ void SignalChartView::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
 }
 
-void SignalChartView::paintEvent(QPaintEvent*) {
+void SignalChartView::paintEvent(QPaintEvent* event) {
   const Layout& l = Laid();
   const QFontMetrics fm(font());
+  // Laying out the texts is what a paint costs; none of them is in the plot.
+  const bool texts = !l.plot.contains(event->rect());
   QPainter p(this);
   p.fillRect(rect(), palette().window());
   p.fillRect(l.chart, kBackground);
   p.setClipRect(l.chart);
   p.setPen(kText);
-  p.drawText(QRect(l.chart.left(), l.chart.top() + 1, l.chart.width(), fm.height()),
-             Qt::AlignHCenter | Qt::AlignTop, Title());
+  if (texts)
+    p.drawText(QRect(l.chart.left(), l.chart.top() + 1, l.chart.width(), fm.height()),
+               Qt::AlignHCenter | Qt::AlignTop, Title());
 
   // The dBm lines and labels.
   for (int v = kAxisMin; v <= kAxisMax; v += l.axisStep) {
@@ -185,6 +189,7 @@ void SignalChartView::paintEvent(QPaintEvent*) {
     }
     p.setPen(kAxisLine);
     p.drawLine(l.plot.left() - 1 - kDbmTick, y, l.plot.left() - 2, y);
+    if (!texts) continue;
     p.setPen(kText);
     p.drawText(QRect(l.dbmLabelsLeft, y - fm.height() / 2, l.dbmLabelsWidth, fm.height()),
                Qt::AlignRight | Qt::AlignVCenter, DbmText(v));
@@ -200,6 +205,7 @@ void SignalChartView::paintEvent(QPaintEvent*) {
   p.setPen(kAxisLine);
   p.drawLine(l.plot.left() - 1, l.plot.top(), l.plot.left() - 1, l.plot.bottom());
   p.drawLine(l.plot.left() - 1, l.plot.bottom(), l.plot.right(), l.plot.bottom());
+  if (!texts) return;
 
   // "dBm", turned to read upwards along the axis.
   p.save();
@@ -249,9 +255,19 @@ void SignalChartView::Draw(int column) {
   try {
     std::vector<ChartBar> bars = SignalChartBars(m_table, column);
     if (bars == m_bars) return;
+    // Where only the values moved, the frame around the bars stays as laid
+    // out: only the plot is painted again, not every text of the chart.
+    const bool sameFrame = m_layout.valid && std::equal(bars.begin(), bars.end(), m_bars.begin(), m_bars.end(),
+                                                        [](const ChartBar& a, const ChartBar& b) {
+                                                          return a.x == b.x && a.label == b.label;
+                                                        });
+    const QRect plot = m_layout.plot;
     m_bars = std::move(bars);
     m_layout.valid = false;
-    update();
+    if (sameFrame)
+      update(plot);
+    else
+      update();
   } catch (const std::exception& e) {
     m_error(std::string("Exception drawing chart - ") + e.what());
   }

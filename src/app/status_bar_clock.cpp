@@ -1,5 +1,6 @@
 #include "status_bar_clock.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QTimer>
 #include <algorithm>
@@ -12,18 +13,51 @@ ClockTexts MakeClockTexts(const TimeTexts& times) {
   return {QStringLiteral("        ") + time + QStringLiteral(", ") + date, date + QLatin1Char(' ') + time};
 }
 
+namespace {
+
+// A panel of fixed size: a new text repaints the panel alone. A label whose
+// size may change asks its status bar to lay out again at every new text,
+// which at a site's pace cost the window more than the telegrams' rows.
+// Its height is one line of its font.
+class StatusPanel : public QLabel {
+ public:
+  explicit StatusPanel(int width, QWidget* parent) : QLabel(parent), m_width(width) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    // Opaque: it repaints alone, not the status bar behind it.
+    setAutoFillBackground(true);
+    FixSize();
+  }
+
+ protected:
+  void changeEvent(QEvent* event) override {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) FixSize();
+  }
+
+ private:
+  void FixSize() {
+    // As tall as a label of this look holding one line; the clock's panel
+    // takes the width that is left.
+    QLabel line(QStringLiteral("0"));
+    line.setStyle(style());
+    line.setFont(font());
+    line.setFrameStyle(frameStyle());
+    line.setMargin(margin());
+    setFixedHeight(line.sizeHint().height());
+    if (m_width > 0) setFixedWidth(m_width);
+  }
+  int m_width;
+};
+
+}  // namespace
+
 StatusBarClock::StatusBarClock(const TimeTexts& times, QWidget* parent) : QStatusBar(parent), m_times(times) {
   setObjectName(QStringLiteral("StatusBar1"));
   setSizeGripEnabled(true);
   const int widths[] = {300, 500, 0};
   for (int i = 0; i < 3; ++i) {
-    auto* panel = new QLabel(this);
+    auto* panel = new StatusPanel(widths[i], this);
     panel->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(i));
-    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    // The clock and the last device change while nothing else does: an
-    // opaque panel repaints alone, not the status bar behind it.
-    panel->setAutoFillBackground(true);
-    if (widths[i] > 0) panel->setFixedWidth(widths[i]);
     addWidget(panel, widths[i] > 0 ? 0 : 1);
     m_panels[i] = panel;
   }

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "held_image.h"
 #include "hex.h"
 
 TEST(LogStore, KeepsEveryLineCompactly) {
@@ -141,6 +142,42 @@ TEST(LogView, ShowsAStreamOfLinesAtMostSixtyTimesASecondFollowingTheEnd) {
   EXPECT_LE(refreshes, elapsed / LogView::kRefreshIntervalMs + 2);
   EXPECT_TRUE(followed);
   EXPECT_EQ(view.Line(view.LineCount() - 1), QString::fromStdString("line " + std::to_string(appended - 1)));
+}
+
+// New lines move the rows in view instead of painting them all again: what
+// the window holds (its backing store) must then look exactly as a fresh
+// paint of the same view, whatever the step and wherever the view stands.
+TEST(LogView, MovedRowsLookAsIfPaintedAnew) {
+  LogView view;
+  view.resize(400, 200);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  QScrollBar* bar = view.verticalScrollBar();
+  int next = 0;
+  struct Step {
+    const char* what;
+    int lines;     // appended, then shown
+    int scrollTo;  // -1: leave the view where it is; -2: to the end
+  };
+  const Step steps[] = {
+      {"the first line", 1, -1},          {"a few, the view not yet full", 3, -1},
+      {"filling the view", 12, -1},       {"one more, following", 1, -1},
+      {"two", 2, -1},                      {"almost a page", 9, -1},
+      {"more than a page", 40, -1},       {"one while scrolled up", 1, 5},
+      {"a page while scrolled up", 20, -1}, {"back at the end, one", 1, -2},
+      {"three", 3, -1},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.scrollTo == -2) bar->setValue(bar->maximum());
+    if (step.scrollTo >= 0) bar->setValue(step.scrollTo);
+    for (int i = 0; i < step.lines; ++i) view.AppendLine("line " + std::to_string(next++) + " of the log");
+    view.Flush();
+    // Painting happens on the event loop; wait until the window caught up.
+    const bool same = QTest::qWaitFor([&] { return LooksAsIfPaintedAnew(*view.viewport()); }, 3000);
+    EXPECT_TRUE(same);
+    if (!same) break;
+  }
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <stdexcept>
 
 #include "app_test_util.h"
+#include "held_image.h"
 #include "hex.h"
 #include "log_memo.h"
 #include "signal_chart.h"
@@ -329,6 +331,36 @@ TEST(SignalChart, BarsStandOnTheFixedAxis) {
   EXPECT_GT(ink.height(), 3 * ink.width());
 }
 
+// New values for the same meters repaint the plot alone; the chart must
+// then look as if drawn whole, and a new meter redraws its labels too.
+TEST(SignalChart, NewValuesLookAsIfDrawnWhole) {
+  StringGrid table = MakeTelegramTable();
+  table.SetRowCount(4);
+  SignalChartView chart(table, [](const std::string&) {});
+  chart.resize(500, 300);
+  chart.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+  const struct {
+    const char* what;
+    int rows;
+    const char* rssi[3];
+  } steps[] = {
+      {"first values", 3, {"60", "90", "120"}},  {"one value up", 3, {"60", "140", "120"}},
+      {"all down", 3, {"21", "30", "40"}},       {"off the axis", 3, {"10", "400", "n/a"}},
+      {"a meter more", 4, {"80", "80", "80"}},  {"and new values", 4, {"100", "50", "150"}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    table.SetRowCount(step.rows + 1);
+    for (int r = 1; r <= step.rows; ++r) {
+      table.SetCell(kColMeterId, r, std::to_string(12345670 + r));
+      table.SetCell(kColRssi, r, r <= 3 ? step.rssi[r - 1] : "70");
+    }
+    chart.Draw(kColRssi);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return LooksAsIfPaintedAnew(chart); }, 3000));
+  }
+}
+
 // A hundred thousand meters, more than the plot has pixel columns: every
 // column shows the tallest of its bars, so a strong value is not lost among
 // weak ones, and only the IDs that fit are written.
@@ -443,4 +475,33 @@ TEST(ReceivePath, StatusPanelShowsTheLastDeviceOfEveryBurst) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return label->text() == lastText; }, 5000))
         << label->text().toStdString();
   }
+}
+
+// The last device's text changes with every telegram: it must not lay the
+// status bar out again each time, nor be cut.
+TEST(ReceivePath, TheLastDeviceTextRepaintsItsPanelAlone) {
+  ReceiveFixture f;
+  TForm1& form = f.MakeWired();
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  auto* bar = Find<QStatusBar>(form, "StatusBar1");
+  auto* label = Find<QLabel>(form, "StatusBar1_Panel0");
+  QTest::qWait(100);  // the first layouts after showing
+  struct Counter : QObject {
+    int layouts = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      layouts += e->type() == QEvent::LayoutRequest;
+      return false;
+    }
+  } counter;
+  bar->installEventFilter(&counter);
+  for (int i = 0; i < 20; ++i) {
+    f.Receive({Frame(std::to_string(20000000 + i), 0x7A, 0x41, 0x80)});
+    QTest::qWait(StatusBarClock::kPanelIntervalMs + 5);
+  }
+  bar->removeEventFilter(&counter);
+  EXPECT_EQ(label->text(), QStringLiteral("Last read device: 20000019"));
+  EXPECT_EQ(counter.layouts, 0);
+  EXPECT_GE(label->contentsRect().height(), label->fontMetrics().height());
+  EXPECT_EQ(label->height(), Find<QLabel>(form, "StatusBar1_Panel2")->height());
 }
