@@ -52,7 +52,11 @@ ProvisioningPage::ProvisioningPage(ProvisioningEnv env, QWidget* parent)
   for (QPushButton* b : {Button_addRepeater, Button_importJobs, Button_clearJobs, Button_start, Button_stop,
                          Button_exportReport})
     buttons->addWidget(b);
-  buttons->addSpacing(12);
+  buttons->addStretch(1);
+  layout->addLayout(buttons);
+  // The batch's settings on a row of their own: with the buttons they would
+  // not fit a 1024-pixel screen.
+  buttons = new QHBoxLayout();
   buttons->addWidget(new QLabel(QStringLiteral("Attempts"), this));
   Spin_attempts = Named(new QSpinBox(this), "Spin_attempts");
   Spin_attempts->setRange(1, 100);

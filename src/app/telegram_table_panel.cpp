@@ -12,6 +12,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "escape_text.h"
 #include "form_widgets.h"
@@ -72,13 +73,51 @@ TelegramTablePanel::TelegramTablePanel(TableFileEnv env, QWidget* parent)
   // the title, so that the page fits a 1366-pixel screen at 125%.
   layout->addWidget(Label8);
   layout->addWidget(Grid_values, 1);
-  auto* buttons = new QHBoxLayout();
-  buttons->addWidget(BitBtn7);
-  buttons->addStretch();
-  buttons->addWidget(Check_noNew);
-  buttons->addSpacing(12);
-  buttons->addWidget(BitBtn6);
-  layout->addLayout(buttons);
+  m_buttons = new QHBoxLayout();
+  m_buttons->addWidget(BitBtn7);
+  m_buttons->addStretch();
+  m_buttons->addWidget(Check_noNew);
+  m_buttons->addSpacing(12);
+  m_buttons->addWidget(BitBtn6);
+  layout->addLayout(m_buttons);
+  m_below = new QHBoxLayout();
+  m_below->addStretch();
+  layout->addLayout(m_below);
+}
+
+int TelegramTablePanel::OneRowWidth() const {
+  const int spacing = std::max(0, m_buttons->spacing());
+  return BitBtn7->sizeHint().width() + Check_noNew->sizeHint().width() + BitBtn6->sizeHint().width() + 12 +
+         3 * spacing;
+}
+
+void TelegramTablePanel::PlaceCheck(bool below) {
+  if (below == m_checkBelow) return;
+  m_checkBelow = below;
+  if (below) {
+    m_buttons->removeWidget(Check_noNew);
+    m_below->addWidget(Check_noNew);
+  } else {
+    m_below->removeWidget(Check_noNew);
+    m_buttons->insertWidget(2, Check_noNew);
+  }
+  updateGeometry();
+}
+
+QSize TelegramTablePanel::minimumSizeHint() const {
+  // As narrow as the title, the table or the buttons without the check box.
+  const QSize laid = QWidget::minimumSizeHint();
+  const int spacing = std::max(0, m_buttons->spacing());
+  const int narrow = std::max({Label8->minimumSizeHint().width(), Grid_values->minimumSizeHint().width(),
+                               BitBtn7->sizeHint().width() + BitBtn6->sizeHint().width() + 12 + 2 * spacing,
+                               Check_noNew->sizeHint().width()});
+  const int rowHeight = std::max({BitBtn7->sizeHint().height(), Check_noNew->sizeHint().height()});
+  return QSize(narrow, laid.height() + (m_checkBelow ? 0 : rowHeight + std::max(0, layout()->spacing())));
+}
+
+void TelegramTablePanel::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  PlaceCheck(width() < OneRowWidth());
 }
 
 TelegramTablePanel::~TelegramTablePanel() {

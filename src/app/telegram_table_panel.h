@@ -17,6 +17,7 @@ class ErrorLogs;
 class Prompts;
 class QCheckBox;
 class QLabel;
+class QHBoxLayout;
 class QPushButton;
 class QProgressDialog;
 class QTableView;
@@ -82,6 +83,12 @@ class TelegramTablePanel : public QWidget, public TelegramTableControls {
   void ImportStep();
   void ShowImportProgress();
   void ImportFailed(std::string reason);  // a copy: the import goes first
+  // "Do not add new" goes on a row of its own below the buttons where one
+  // row is too narrow for all three (a 1024-pixel screen).
+  void PlaceCheck(bool below);
+  int OneRowWidth() const;
+  QSize minimumSizeHint() const override;
+  void resizeEvent(QResizeEvent* event) override;
 
   TableFileEnv m_env;
   StringGrid m_table;
@@ -92,4 +99,7 @@ class TelegramTablePanel : public QWidget, public TelegramTableControls {
   std::string m_importFile;
   QProgressDialog* m_importProgress = nullptr;
   QTimer* m_importTimer = nullptr;
+  QHBoxLayout* m_buttons = nullptr;
+  QHBoxLayout* m_below = nullptr;
+  bool m_checkBelow = false;
 };

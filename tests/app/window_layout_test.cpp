@@ -276,3 +276,28 @@ TEST(WindowLayout, StartSizeFollowsTheScreen) {
     EXPECT_EQ(StartSize({1158, 793}, {1000, 534}, c.available), c.expected)
         << c.available.width() << "x" << c.available.height();
 }
+
+// The table's buttons at the smallest window and at a wide one: each control
+// of the page whole, inside its panel and on none of the others.
+TEST(WindowLayout, TableButtonsStayWholeAtAnyWidth) {
+  FormFixture f;
+  TForm1& form = f.Make();
+  const QSize smallest = form.minimumSizeHint().expandedTo(form.minimumSize());
+  for (int width : {smallest.width(), smallest.width() + 150, 1800}) {
+    SCOPED_TRACE(width);
+    form.resize(width, smallest.height());
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QApplication::processEvents();
+    auto* panel = Find<QWidget>(form, "TelegramTablePanel");
+    std::vector<QRect> seen;
+    for (const char* name : {"BitBtn7", "BitBtn6", "Check_noNew", "Label8"}) {
+      auto* w = Find<QWidget>(form, name);
+      const QRect r(w->mapTo(panel, QPoint(0, 0)), w->size());
+      EXPECT_TRUE(panel->rect().contains(r)) << name;
+      EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name;
+      for (const QRect& other : seen) EXPECT_FALSE(r.intersects(other)) << name;
+      seen.push_back(r);
+    }
+  }
+}
