@@ -63,7 +63,7 @@ void StreamLogSink::AppendTelegramLine(std::string_view prefix, std::string_view
   // Straight into the stream's buffer: only this thread writes the stream.
   platform::WriteUnlocked(prefix.data(), prefix.size(), m_out);
   platform::WriteUnlocked(hex.data(), hex.size(), m_out);
-  putc_unlocked('\n', m_out);
+  platform::PutUnlocked('\n', m_out);
   if (m_flush) std::fflush(m_out);
 }
 

@@ -36,12 +36,20 @@ bool StdoutIsTerminal();
 // Bytes read from standard input, 0 at its end, -1 with `err` (an errno value).
 long long ReadStandardInput(char* buffer, size_t size, int& err);
 
-// fwrite without taking the stream's lock, for a stream one thread owns.
+// fwrite and putc without taking the stream's lock, for a stream one thread
+// owns. mingw's C runtime declares no unlocked variants: there they lock.
 inline size_t WriteUnlocked(const void* data, size_t size, std::FILE* stream) {
 #ifdef _WIN32
-  return _fwrite_nolock(data, 1, size, stream);
+  return std::fwrite(data, 1, size, stream);
 #else
   return fwrite_unlocked(data, 1, size, stream);
+#endif
+}
+inline int PutUnlocked(char c, std::FILE* stream) {
+#ifdef _WIN32
+  return std::fputc(c, stream);
+#else
+  return putc_unlocked(c, stream);
 #endif
 }
 
