@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,16 @@ class SerialBackend {
   // CE_* flags of the line errors since the last call.
   virtual uint32_t TakeLineErrors() = 0;
 };
+
+// Devices of the program's own that open by name like a port (the simulated
+// Korvex inside the process). OpenSerialBackend tries a registered name
+// before the system; a factory says why it could not open, as Open does.
+using SerialBackendFactory =
+    std::function<std::unique_ptr<SerialBackend>(int& error, bool& notFound)>;
+void RegisterSerialBackend(const std::string& name, SerialBackendFactory factory);
+void UnregisterSerialBackend(const std::string& name);
+// The registered device of that name, else SerialBackend::Open.
+std::unique_ptr<SerialBackend> OpenSerialBackend(const std::string& path, int& error, bool& notFound);
 
 // The system's text for one of its error codes, without trailing blanks,
 // line breaks and full stop.
