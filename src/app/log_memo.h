@@ -1,7 +1,6 @@
 #pragma once
-// Memo_log, the log window: a LogView that starts with one empty line, as
-// the operators' saved logs always have, and saves itself to a file
-// ("Save log file").
+// Memo_log, the log window: a LogView that starts with one empty line (so
+// a saved log begins with one) and saves itself to a file ("Save log file").
 
 #include "log_view.h"
 

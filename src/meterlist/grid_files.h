@@ -6,8 +6,8 @@
 // line: it is written between double quotes, each double quote in it
 // doubled. The reader takes a field that starts with a double quote as such
 // a quoted cell only when its closing quote stands right before a separator
-// and its text holds the separator or a line break, so every file written
-// before quoting existed reads as it always did.
+// and its text holds the separator or a line break, so a file whose cells
+// hold neither reads back exactly as written, quotes in its cells included.
 
 #include <functional>
 #include <optional>

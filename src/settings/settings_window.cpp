@@ -144,7 +144,19 @@ void TSettings::BuildControls(const QString& devRoot) {
   TabSheet1->setObjectName("TabSheet1");
   PageControl1->addTab(TabSheet1, "   Communication settings   ");
 
-  // Serial port settings.
+  BuildPortGroup(devRoot);
+  QGridLayout* options = BuildOptions();
+  auto* page = new QHBoxLayout(TabSheet1);
+  page->addWidget(GroupBox1, 3);
+  page->addLayout(options, 2);
+  GroupBox1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+  page->setAlignment(GroupBox1, Qt::AlignTop);
+
+  BuildWindowFrame();
+}
+
+// The "Serial port settings" box: port name, speed, parity and the line options.
+void TSettings::BuildPortGroup(const QString& devRoot) {
   GroupBox1 = new QGroupBox("   Serial port settings   ", TabSheet1);
   GroupBox1->setObjectName("GroupBox1");
   QStringList names;
@@ -183,7 +195,10 @@ void TSettings::BuildControls(const QString& devRoot) {
   portGrid->setColumnStretch(1, 2);
   portGrid->setColumnStretch(2, 2);
 
-  // Options.
+}
+
+// The options beside the port box; the caller places the returned grid.
+QGridLayout* TSettings::BuildOptions() {
   UD_timeout = MakeUpDown("UD_timeout", "Edit_timeout", 100, 10000, 100, TabSheet1);
   UD_timeout->setValue(100);
   Edit_timeout = UD_timeout->findChild<QLineEdit*>("Edit_timeout");
@@ -247,12 +262,11 @@ void TSettings::BuildControls(const QString& devRoot) {
   options->addWidget(GroupBox_misc, 8, 0, 1, 2);
   options->setRowStretch(9, 1);
 
-  auto* page = new QHBoxLayout(TabSheet1);
-  page->addWidget(GroupBox1, 3);
-  page->addLayout(options, 2);
-  GroupBox1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
-  page->setAlignment(GroupBox1, Qt::AlignTop);
+  return options;
+}
 
+// Cancel, Apply and the status bar below the pages.
+void TSettings::BuildWindowFrame() {
   BitBtn2 = MakeButton("BitBtn2", "Cancel", this);
   BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
   BitBtn1 = MakeButton("BitBtn1", "Apply", this);

@@ -15,6 +15,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -92,6 +93,9 @@ class TSettings : public QDialog {
   SettingsValues ValuesFromControls() const;
   void ShowValues(const SettingsValues& v);
   void BuildControls(const QString& devRoot);
+  void BuildPortGroup(const QString& devRoot);
+  QGridLayout* BuildOptions();
+  void BuildWindowFrame();
 
   std::string m_iniPath;
   Prompts& m_prompts;
