@@ -17,7 +17,11 @@ NOW = "2024-03-05 06:07:08"
 # Files, not pipes: a wine background process that inherits a pipe keeps it
 # open and the reader waits for ever.
 def run(command, stdin_bytes=None, cwd=None):
-    env = dict(os.environ, WINEDEBUG="-all")
+    # Dates and times follow the system's regional settings: Qt's locale
+    # data on Linux, the system's on Windows. For en_US they differ (3/5/24
+    # against 3/5/2024); for en_GB both write 05/03/2024, 06:07:08. wine
+    # takes its user locale from the same variables.
+    env = dict(os.environ, WINEDEBUG="-all", LC_ALL="en_GB.UTF-8", LANG="en_GB.UTF-8")
     with tempfile.TemporaryFile() as inp, tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         inp.write(stdin_bytes or b"")
         inp.seek(0)
