@@ -1,11 +1,6 @@
 #include "sim_engine.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace sim {
 
@@ -129,15 +124,16 @@ void SimulatorRunner::Engine::WriteOut(std::int64_t now) {
       const size_t perWrite = std::max<size_t>(1, static_cast<size_t>(options.baud) / 2000);
       n = std::min(n, perWrite);
     }
-    const ssize_t w = ::write(master, piece.bytes.data() + piece.sent, n);
+    std::string error;
+    // An empty piece (nothing around the repeater to hear) just leaves the queue.
+    const long long w = n == 0 ? 0 : line->Send(piece.bytes.data() + piece.sent, n, error);
     if (w < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        blockedOut = true;
-      } else {
-        hung = true;
-        Log(std::string("line write failed: ") + std::strerror(errno));
-      }
+      hung = true;
+      Log("line write failed: " + error);
+      break;
+    }
+    if (w == 0 && n > 0) {
+      blockedOut = true;
       break;
     }
     const size_t written = static_cast<size_t>(w);
@@ -217,12 +213,6 @@ void SimulatorRunner::Engine::Quiet(std::int64_t now) {
     ++stats.quietTimeouts;
     for (const auto& n : result.notes) Log("line quiet -> " + n);
   }
-}
-
-size_t SimulatorRunner::Engine::SlaveQueued() const {
-  int n = 0;
-  if (slave < 0 || ioctl(slave, FIONREAD, &n) != 0) return 0;
-  return static_cast<size_t>(std::max(n, 0));
 }
 
 int SimulatorRunner::Engine::Timeout(std::int64_t now) const {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "korvex.h"
+#include "sim_line.h"
 #include "sim_runner.h"
 #include "traffic.h"
 
@@ -62,9 +63,7 @@ struct SimulatorRunner::Engine {
   std::int64_t startLocalSeconds;
   std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();
 
-  int master = -1;
-  int slave = -1;  // held open so that the program may close and reopen its side
-  std::string slavePath;
+  SimLine* line = nullptr;  // the runner's
   bool plugged = false;
   bool hung = false;
   bool blockedOut = false;  // the last write found the line full
@@ -123,7 +122,6 @@ struct SimulatorRunner::Engine {
   // a device's UART would; the program has to tell its rest from a prompt.
   void DiscardOutput(const char* why, bool keepStarted = false);
 
-  size_t SlaveQueued() const;
   // Milliseconds until something is due, -1 for nothing.
   int Timeout(std::int64_t now) const;
 };

@@ -1,9 +1,5 @@
 #include "sim_runner.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,12 +8,18 @@
 #include "sim_engine.h"
 
 // Starting and stopping the simulator's thread, its loop, and what the
-// program may ask of it. The line is in sim_line.cpp, the simulated
-// devices' steps in sim_engine.cpp.
+// program may ask of it. Pulling out and putting back are in sim_line.cpp,
+// the lines in sim_pty_line_unix.cpp and in_process_korvex.cpp, the
+// simulated devices' steps in sim_engine.cpp.
 
 namespace sim {
 
-SimulatorRunner::SimulatorRunner(SimOptions options) : m_options(std::move(options)) {}
+SimulatorRunner::SimulatorRunner(SimOptions options, std::unique_ptr<SimLine> line)
+    : m_options(std::move(options)), m_line(std::move(line)) {
+#ifndef _WIN32
+  if (!m_line) m_line = MakePtyLine(m_options);
+#endif
+}
 
 SimulatorRunner::~SimulatorRunner() { Stop(); }
 
@@ -39,9 +41,14 @@ bool SimulatorRunner::Start(std::string* error) {
       return false;
     }
   }
+  if (!m_line) {
+    if (error) *error = "no line for the simulated device";
+    return false;
+  }
   const CivilTime start = m_options.startTime ? *m_options.startTime : LocalNow();
   m_engine = std::make_unique<Engine>(m_options, ToSeconds(start));
   Engine& e = *m_engine;
+  e.line = m_line.get();
   RepeaterState state;
   state.id = m_options.repeaterId;
   state.flags[SimRepeater::kFlagAutoMode - 1] = true;
@@ -78,13 +85,9 @@ bool SimulatorRunner::Start(std::string* error) {
       return false;
     }
   }
-  m_wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (m_wakeFd < 0 || !OpenPty(error)) {
-    if (m_wakeFd < 0 && error) *error = std::string("eventfd: ") + std::strerror(errno);
+  if (!PlugIn(error)) {
     if (e.record) std::fclose(e.record);
     e.record = nullptr;
-    if (m_wakeFd >= 0) close(m_wakeFd);
-    m_wakeFd = -1;
     return false;
   }
   m_stop = false;
@@ -93,11 +96,7 @@ bool SimulatorRunner::Start(std::string* error) {
   return true;
 }
 
-void SimulatorRunner::Wake() {
-  const std::uint64_t one = 1;
-  if (m_wakeFd >= 0) [[maybe_unused]]
-    ssize_t n = ::write(m_wakeFd, &one, sizeof one);
-}
+void SimulatorRunner::Wake() { m_line->Wake(); }
 
 void SimulatorRunner::Stop() {
   {
@@ -108,12 +107,10 @@ void SimulatorRunner::Stop() {
   }
   if (m_thread.joinable()) m_thread.join();
   std::lock_guard lock(m_mutex);
-  ClosePty();
+  PullOut();
   m_changed.notify_all();
   if (m_engine->record) std::fclose(m_engine->record);
   m_engine->record = nullptr;
-  close(m_wakeFd);
-  m_wakeFd = -1;
   m_running = false;
   m_changed.notify_all();
 }
@@ -121,7 +118,6 @@ void SimulatorRunner::Stop() {
 void SimulatorRunner::Run() {
   std::unique_lock lock(m_mutex);
   Engine& e = *m_engine;
-  std::vector<char> buf(4096);
   while (!m_stop) {
     ServeRequest();
     std::int64_t now = e.NowMs();
@@ -130,10 +126,11 @@ void SimulatorRunner::Run() {
     e.Generate(now);
     e.MoveDueEvents(now);
     e.WriteOut(now);
+    m_line->OnTheLine(e.inFlight.size());
     if (e.sourceDone && !e.finished && e.events.empty() && e.out.empty()) {
       // Bytes written to the master reach the slave's queue a moment later,
       // so an empty queue counts only when it is still empty a while on.
-      if (e.SlaveQueued() != 0) {
+      if (m_line->Unread() != 0) {
         e.drainedSince = -1;
       } else if (e.drainedSince < 0) {
         e.drainedSince = now;
@@ -144,48 +141,27 @@ void SimulatorRunner::Run() {
     }
     m_changed.notify_all();
 
-    pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {-1, 0, 0}};
-    nfds_t nfds = 1;
-    if (e.plugged && !e.hung) {
-      const short in = e.inFlight.size() < kInCap ? POLLIN : 0;
-      fds[1] = {e.master, static_cast<short>(in | (e.blockedOut ? POLLOUT : 0)), 0};
-      nfds = 2;
-    }
+    SimLine::Turn turn;
+    turn.listen = e.plugged && !e.hung;
+    turn.room = e.inFlight.size() < kInCap ? kInCap - e.inFlight.size() : 0;
+    turn.wantRoom = e.blockedOut;
     const int timeout = e.Timeout(now);
     std::vector<std::string> lines;
     lines.swap(e.logLines);
     lock.unlock();
     for (const auto& l : lines) m_options.log(l);
-    const int ready = poll(fds, nfds, timeout);
+    // The line belongs to this thread: nothing else plugs or pulls it while it runs.
+    const bool waited = m_line->Wait(timeout, turn);
     lock.lock();
-    if (ready < 0 && errno != EINTR) break;
-    if (fds[0].revents & POLLIN) {
-      std::uint64_t v;
-      [[maybe_unused]] ssize_t n = ::read(m_wakeFd, &v, sizeof v);
-    }
+    if (!waited) break;
     now = e.NowMs();
-    if (nfds == 2 && (fds[1].revents & POLLIN)) {
-      Bytes in;
-      while (in.size() + e.inFlight.size() < kInCap) {
-        const ssize_t n = ::read(e.master, buf.data(), buf.size());
-        if (n > 0) {
-          in.append(buf.data(), static_cast<size_t>(n));
-          continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) e.hung = true;
-        break;
-      }
-      if (!in.empty()) e.Arrive(in, now);
-    } else if (nfds == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
-      // Not while we hold the slave, but never spin on a line that is gone.
+    if (turn.flushedOut) e.inFlight.clear();
+    if (!turn.in.empty()) e.Arrive(turn.in, now);
+    if (turn.hungUp && !e.hung) {
       e.hung = true;
       e.Log("line hung up");
     }
-    if (e.hung && e.plugged) {
-      pollfd probe{e.master, POLLIN, 0};
-      if (poll(&probe, 1, 0) >= 0 && !(probe.revents & (POLLHUP | POLLERR | POLLNVAL))) e.hung = false;
-    }
+    if (e.hung && e.plugged && !m_line->StillHungUp()) e.hung = false;
   }
   std::vector<std::string> lines;
   lines.swap(e.logLines);
@@ -195,7 +171,7 @@ void SimulatorRunner::Run() {
 
 std::string SimulatorRunner::SlavePath() const {
   std::lock_guard lock(m_mutex);
-  return m_engine ? m_engine->slavePath : std::string();
+  return m_engine ? m_line->Path() : std::string();
 }
 
 std::string SimulatorRunner::RepeaterId() const {

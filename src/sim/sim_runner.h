@@ -1,7 +1,9 @@
 #pragma once
 // SimulatorRunner: the simulated Korvex with its repeater and meters, played
-// on the master side of a pseudo-terminal on a thread of its own. The program
-// (GUI, CLI --simulate, tests) opens SlavePath() exactly like a real port.
+// on a thread of its own on a line: by default the master side of a
+// pseudo-terminal, or queues in this process behind the serial device
+// interface (in_process_korvex.h). The program (GUI, CLI --simulate, tests)
+// opens SlavePath() exactly like a real port.
 
 #include <array>
 #include <condition_variable>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "repeater.h"
+#include "sim_line.h"
 #include "wmbus_codec.h"
 
 namespace sim {
@@ -73,17 +76,20 @@ struct SimStats {
 
 class SimulatorRunner {
  public:
-  explicit SimulatorRunner(SimOptions options);
+  // Without a line: on a pseudo-terminal.
+  explicit SimulatorRunner(SimOptions options, std::unique_ptr<SimLine> line = nullptr);
   ~SimulatorRunner();  // stops and joins
   SimulatorRunner(const SimulatorRunner&) = delete;
   SimulatorRunner& operator=(const SimulatorRunner&) = delete;
 
-  // Opens the pseudo-terminal (and the link, the record and replay files) and
-  // starts the thread. False with a reason when anything cannot be opened.
+  // Opens the line (the pseudo-terminal and the link), the record and replay
+  // files, and starts the thread. False with a reason when anything cannot be opened.
   bool Start(std::string* error);
   // Stops the thread, closes the pseudo-terminal, removes the link. Idempotent.
   void Stop();
 
+  // Where the program opens the device: the pseudo-terminal's slave, or the
+  // in-process device's name.
   std::string SlavePath() const;
   // The first repeater's present ID (it changes with a NewId command).
   std::string RepeaterId() const;
@@ -99,19 +105,20 @@ class SimulatorRunner {
   // Waits until the stats satisfy `test`, at most `limitMs`.
   bool WaitFor(const std::function<bool(const SimStats&)>& test, int limitMs) const;
 
-  // The device is pulled out: the pseudo-terminal closes under the program
-  // (its reads fail, poll reports a hang-up) and the link goes away.
+  // The device is pulled out: the line closes under the program (its reads
+  // fail, its wait reports the loss) and the link goes away.
   void Unplug();
-  // ... and put back: a new pseudo-terminal, the link pointing at it. The
-  // repeater keeps its state; the Korvex starts afresh.
+  // ... and put back: a new pseudo-terminal with the link pointing at it, or
+  // the in-process device openable again. The repeater keeps its state; the
+  // Korvex starts afresh.
   bool Replug(std::string* error);
 
  private:
   struct Engine;
   void Run();
-  bool OpenPty(std::string* error);
+  bool PlugIn(std::string* error);
   std::vector<std::string> AllRepeaterIds() const;
-  void ClosePty();
+  void PullOut();
   void Wake();
   static constexpr int kUnplug = 1;
   static constexpr int kReplug = 2;
@@ -121,11 +128,11 @@ class SimulatorRunner {
   bool DoReplug(std::string* error);
 
   SimOptions m_options;
+  std::unique_ptr<SimLine> m_line;
   std::unique_ptr<Engine> m_engine;
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
   std::thread m_thread;
-  int m_wakeFd = -1;
   bool m_stop = false;
   bool m_running = false;
   int m_request = 0;
