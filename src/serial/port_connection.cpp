@@ -2,10 +2,6 @@
 
 #include "escape_text.h"
 
-#include <grp.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -25,19 +21,6 @@ bool EqualsNoCase(const std::string& a, const char* b) {
   return a.size() == bv.size() && std::equal(a.begin(), a.end(), bv.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
          });
-}
-
-bool ReadDeviceAccess(const std::string& path, DeviceAccess& out) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  out.gid = st.st_gid;
-  out.mode = st.st_mode & 07777;
-  std::vector<char> buffer(4096);
-  struct group grp {};
-  struct group* found = nullptr;
-  if (::getgrgid_r(st.st_gid, &grp, buffer.data(), buffer.size(), &found) == 0 && found && found->gr_name)
-    out.group = EscapeControls(found->gr_name);
-  return true;
 }
 
 std::string ModeText(unsigned mode) {
@@ -74,27 +57,6 @@ std::string PermissionHint(const std::string& path, const DeviceAccess* access) 
          ") is open to no group of users: the administrator must give it a group with read and write "
          "access (for example a udev rule with GROUP=\"dialout\", MODE=\"0660\"), then the user "
          "joins that group.";
-}
-
-ProbeResult ClassifyProbeError(int error) {
-  switch (error) {
-    case 0:
-      return ProbeResult::Ok;
-    case EBUSY:
-    case EWOULDBLOCK:
-      return ProbeResult::Busy;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-    case ENOTDIR:
-      return ProbeResult::Missing;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return ProbeResult::NoPermission;
-    default:
-      return ProbeResult::Failed;
-  }
 }
 
 std::vector<std::string> ProbeFailureLines(ProbeResult result, const std::string& rawName,
@@ -230,8 +192,7 @@ PortConnection::OpenResult PortConnection::OpenPort(const OpenMode& mode, const 
       const int error = serial->deviceError;
       // A node that is still going away (the kernel removes it a moment
       // after the hang-up) is no return, and no reason for a message.
-      if (!mode.backName.empty() && (error == EIO || ClassifyProbeError(error) == ProbeResult::Missing))
-        return OpenResult::Gone;
+      if (!mode.backName.empty() && NotBackYet(error)) return OpenResult::Gone;
       if (!mode.quiet)
         for (const std::string& line : ProbeFailureLines(ClassifyProbeError(error), now.name, path, error))
           m_view.AppendLog(line);

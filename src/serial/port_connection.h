@@ -39,9 +39,13 @@ class PortView {
   virtual void SetPortName(const std::string& name) { (void)name; }
 };
 
-// Why a probe could not open the device.
+// Why a probe could not open the device, from the system's error code
+// (port_probe_unix.cpp, port_probe_win.cpp).
 enum class ProbeResult { Ok, Busy, Missing, NoPermission, Failed };
 ProbeResult ClassifyProbeError(int error);
+// True for the codes of a device that is still going away or not there yet:
+// a lost device whose open fails so has not come back.
+bool NotBackYet(int error);
 
 // Who may open a device: its owner group's name and id and its mode bits.
 struct DeviceAccess {
@@ -49,6 +53,9 @@ struct DeviceAccess {
   unsigned gid = 0;
   unsigned mode = 0;
 };
+// Reads the owner group and mode of `path`; false when it cannot be looked at
+// (always on systems without them).
+bool ReadDeviceAccess(const std::string& path, DeviceAccess& out);
 // The second line of the permission failure: join the owning group only
 // when that group may read and write the device and is not root's own;
 // otherwise what the device itself needs. Without `access` (the device

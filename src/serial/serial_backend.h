@@ -1,7 +1,7 @@
 #pragma once
 // One open serial device behind the same operations on every system, in the
 // manner of a port library's back ends: the system's implementation is
-// chosen by file suffix (serial_backend_win.cpp). Event bits and line error
+// chosen by file suffix (serial_backend_unix.cpp, serial_backend_win.cpp). Event bits and line error
 // flags are those of serial_types.h (EV_RXCHAR, CE_FRAME, ...); error codes
 // are the system's own, with text from SerialErrorText.
 
@@ -43,7 +43,8 @@ class SerialBackend {
   virtual int QueueCounts(int& in, int& out) = 0;
   // Discards the queued bytes of each direction asked for.
   virtual int Flush(bool input, bool output) = 0;
-  // Waits until the output queue has left, at most `deadlineMs`; 0 when it has.
+  // Waits until the output queue has left, at most `deadlineMs` (negative:
+  // without limit); 0 when it has.
   virtual int Drain(int deadlineMs) = 0;
 
   // Waits at most `timeoutMs` (negative: without limit) for a selected line
@@ -53,13 +54,33 @@ class SerialBackend {
   virtual void Wake() = 0;
   // CE_* flags of the line errors since the last call.
   virtual uint32_t TakeLineErrors() = 0;
+
+  // Whether the line runs as asked after Apply: "" when it does, otherwise
+  // the log line that says how it runs instead (`shownPath` names the
+  // device in it). 0 or the system's code of a failed read-back. This one
+  // looks at the speed only, for devices that report nothing else.
+  virtual int CheckLineTaken(const std::string& shownPath, const LineConfig& asked, std::string& notTaken);
+  // True when the device has gone: `error` is the code of a call that
+  // failed, or 0 to ask the device itself.
+  virtual bool HungUp(int error) {
+    (void)error;
+    return false;
+  }
+  // Waits at most `timeoutMs` until a byte waits in the input queue. Never
+  // used while WaitEvents runs on another thread of the same device: the
+  // program's own calls and its event thread do not wait at once. False on
+  // time-out, and with `lost` set when the device went away meanwhile.
+  // This one looks at the queue every few milliseconds.
+  virtual bool WaitReadable(int timeoutMs, bool& lost);
+  // Gives up the exclusive claim ahead of the destruction, so the device
+  // opens again at once although a thread still holds this object.
+  virtual void Release() {}
 };
 
 // Devices of the program's own that open by name like a port (the simulated
 // Korvex inside the process). OpenSerialBackend tries a registered name
 // before the system; a factory says why it could not open, as Open does.
-using SerialBackendFactory =
-    std::function<std::unique_ptr<SerialBackend>(int& error, bool& notFound)>;
+using SerialBackendFactory = std::function<std::unique_ptr<SerialBackend>(int& error, bool& notFound)>;
 void RegisterSerialBackend(const std::string& name, SerialBackendFactory factory);
 void UnregisterSerialBackend(const std::string& name);
 // The registered device of that name, else SerialBackend::Open.

@@ -193,7 +193,7 @@ class Win32Serial : public SerialBackend {
       int in = 0, out = 0;
       if (const int rc = QueueCounts(in, out)) return rc;
       if (out == 0) return 0;
-      if (std::chrono::steady_clock::now() >= end) return ERROR_TIMEOUT;
+      if (deadlineMs >= 0 && std::chrono::steady_clock::now() >= end) return ERROR_TIMEOUT;
       ::WaitForSingleObject(m_wake.Get(), 5);
     }
   }
@@ -291,6 +291,12 @@ std::wstring Wide(const std::string& text) {
 }
 
 }  // namespace
+
+bool LineConfigSupported(const LineConfig& config) {
+  // The DCB carries every setting; only impossible values are refused here.
+  return config.baudrate > 0 && config.databits >= 4 && config.databits <= 8 && config.stopbits2x >= 2 &&
+         config.stopbits2x <= 4;
+}
 
 std::unique_ptr<SerialBackend> SerialBackend::Open(const std::string& path, int& error, bool& notFound) {
   notFound = false;

@@ -1,37 +1,13 @@
+// The parts of the device layer every system shares: error texts and the
+// mapping of port names onto device paths.
 #include "serial_device.h"
 
-#include "escape_text.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) Reset(other.Release());
-  return *this;
-}
+#include "escape_text.h"
+#include "serial_backend.h"
 
-void UniqueFd::Reset(int fd) {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = fd;
-}
-
-std::string OsErrorText(int error) {
-  char buffer[256];
-  // GNU strerror_r: returns the text, maybe not in `buffer`.
-  std::string text = strerror_r(error, buffer, sizeof buffer);
-  while (!text.empty()) {
-    unsigned char c = static_cast<unsigned char>(text.back());
-    if (c != ' ' && c != '.' && !std::iscntrl(c)) break;
-    text.pop_back();
-  }
-  return EscapeControls(text);
-}
+std::string OsErrorText(int error) { return EscapeControls(SerialErrorText(error)); }
 
 std::string FormatOsError(const std::string& templ, int error) {
   std::string result = templ;
@@ -42,42 +18,29 @@ std::string FormatOsError(const std::string& templ, int error) {
   return result;
 }
 
-UniqueFd OpenSerialDevice(const std::string& path, int& error) {
-  error = 0;
-  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.Valid()) {
-    error = errno;
-    return fd;
-  }
-  // flock first: TIOCEXCL does not stop root, the lock does.
-  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    error = errno;
-    return UniqueFd();
-  }
-  if (::ioctl(fd.Get(), TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
-    error = errno;
-    return UniqueFd();
-  }
-  return fd;
+#ifndef _WIN32
+namespace {
+
+// The number of "COMn" (1 and up), else 0.
+long ComNumber(const std::string& name) {
+  if (name.size() <= 3 || name.size() > 12 || name.compare(0, 3, "COM") != 0) return 0;
+  for (std::size_t i = 3; i < name.size(); ++i)
+    if (!std::isdigit(static_cast<unsigned char>(name[i]))) return 0;
+  return std::stol(name.substr(3));
 }
 
-void ReleaseSerialDevice(int fd) {
-  if (fd < 0) return;
-  ::ioctl(fd, TIOCNXCL);
-  ::flock(fd, LOCK_UN);
-}
+}  // namespace
+#endif
 
 std::string DevicePathForPortName(const std::string& name) {
   if (name.empty()) return name;
+#ifdef _WIN32
+  // Every port opens through the device namespace (COM10 and up only so).
+  if (name.compare(0, 2, "\\\\") == 0) return name;
+  return "\\\\.\\" + name;
+#else
   if (name.front() == '/') return name;
-  if (name.size() > 3 && name.compare(0, 3, "COM") == 0) {
-    bool digits = true;
-    for (std::size_t i = 3; i < name.size(); ++i)
-      digits = digits && std::isdigit(static_cast<unsigned char>(name[i]));
-    if (digits && name.size() <= 12) {
-      long number = std::stol(name.substr(3));
-      if (number >= 1) return "/dev/ttyS" + std::to_string(number - 1);
-    }
-  }
+  if (long number = ComNumber(name); number >= 1) return "/dev/ttyS" + std::to_string(number - 1);
   return "/dev/" + name;
+#endif
 }

@@ -1,9 +1,54 @@
 #pragma once
-// The POSIX device layer under TSerialPort: file descriptors, opening a
-// device exclusively, line settings, error texts.
+// The device layer under TSerialPort: line settings in plain values, error
+// texts and port names on every system; on POSIX systems also the file
+// descriptors, the exclusive open and termios (serial_device_unix.cpp,
+// serial_line_unix.cpp), which serial_backend_unix.cpp is made of.
 
 #include <cstdint>
 #include <string>
+
+// The OS text for an error code, without trailing blanks, control characters
+// and full stops.
+std::string OsErrorText(int error);
+
+// Replaces "%d" with the code and "%s" with its text, once each.
+std::string FormatOsError(const std::string& templ, int error);
+
+// Maps a port name from the settings onto a device path: "COM3" ->
+// "/dev/ttyS2", "/dev/..." as it stands, any other name under /dev. On
+// Windows "COM3" -> "\\.\COM3", a name starting with "\\" as it stands.
+std::string DevicePathForPortName(const std::string& name);
+
+// Line settings in plain values, as the device layer applies them.
+struct LineConfig {
+  int baudrate = 1200;  // bit/s
+  int databits = 8;     // 4..8
+  int stopbits2x = 2;   // stop bits times two: 2, 3 or 4
+  enum Parity { None, Odd, Even, Mark, Space } parity = None;
+  bool parityCheck = false;
+  bool nullStrip = false;
+  bool outCtsFlow = false;
+  bool outDsrFlow = false;
+  enum Line { Off, On, Handshake, Toggle };
+  Line dtr = Off;
+  Line rts = Off;
+  bool xonXoffOut = false;
+  bool xonXoffIn = false;
+  uint8_t xonChar = 17;
+  uint8_t xoffChar = 19;
+};
+
+// False for settings the system cannot carry (refused with the system's
+// "invalid argument" code, kUnsupportedLineError, before asking the driver).
+bool LineConfigSupported(const LineConfig& config);
+
+#ifdef _WIN32
+inline constexpr int kUnsupportedLineError = 87;  // ERROR_INVALID_PARAMETER
+#else
+inline constexpr int kUnsupportedLineError = 22;  // EINVAL
+#endif
+
+#ifndef _WIN32
 
 // Owns one file descriptor; closes it on destruction.
 class UniqueFd {
@@ -29,13 +74,6 @@ class UniqueFd {
   int m_fd = -1;
 };
 
-// The OS text for an error code, without trailing blanks, control characters
-// and full stops.
-std::string OsErrorText(int error);
-
-// Replaces "%d" with the code and "%s" with its text, once each.
-std::string FormatOsError(const std::string& templ, int error);
-
 // Opens a serial device the way the component does: read/write, no
 // controlling terminal, non-blocking, exclusive (TIOCEXCL, and flock, which
 // also stops root). On failure returns an invalid fd and sets `error`.
@@ -44,33 +82,6 @@ UniqueFd OpenSerialDevice(const std::string& path, int& error);
 // Drops the exclusive claims before the descriptor is closed, so the device
 // can be opened again at once even while a thread still holds a duplicate.
 void ReleaseSerialDevice(int fd);
-
-// Maps a port name from the settings onto a device path: "COM3" ->
-// "/dev/ttyS2", "/dev/..." as it stands, any other name under /dev.
-std::string DevicePathForPortName(const std::string& name);
-
-// Line settings in plain values, as the device layer applies them.
-struct LineConfig {
-  int baudrate = 1200;  // bit/s
-  int databits = 8;     // 4..8
-  int stopbits2x = 2;   // stop bits times two: 2, 3 or 4
-  enum Parity { None, Odd, Even, Mark, Space } parity = None;
-  bool parityCheck = false;
-  bool nullStrip = false;
-  bool outCtsFlow = false;
-  bool outDsrFlow = false;
-  enum Line { Off, On, Handshake, Toggle };
-  Line dtr = Off;
-  Line rts = Off;
-  bool xonXoffOut = false;
-  bool xonXoffIn = false;
-  uint8_t xonChar = 17;
-  uint8_t xoffChar = 19;
-};
-
-// False for settings Linux cannot carry (ApplyLineConfig refuses them with
-// EINVAL before asking the system).
-bool LineConfigSupported(const LineConfig& config);
 
 // Sets raw mode with the given settings (exact rates through termios2) and
 // the DTR/RTS lines. Returns 0 or the errno of the refusal; settings Linux
@@ -108,3 +119,5 @@ struct LineErrorCounters {
 LineErrorCounters ReadLineErrorCounters(int fd);
 // The CE_* flags for what grew between two readings.
 uint32_t LineErrorFlags(const LineErrorCounters& before, const LineErrorCounters& after);
+
+#endif  // !_WIN32

@@ -1,11 +1,9 @@
 #include "serial_port.h"
 
-#include <fcntl.h>
-
-#include <cerrno>
 #include <thread>
 
 #include "escape_text.h"
+#include "serial_backend.h"
 #include "serial_session.h"
 
 // Opening, closing and the line settings. Reading and writing are in
@@ -53,24 +51,23 @@ void TCustomSerialPort::Open() {
   OpenDevice();
   try {
     ApplyLineSettings();
-    if (int error = FlushDevice(m_fd.Get(), true, true)) {
+    if (int error = m_device->Flush(true, true)) {
       ESerialPortError e(FormatOsError("Error clearing buffers (%d), %s", error));
       e.detail = FormatOsError(
           "Emptying the queues of " + EscapeControls(DevicePath()) + " failed in the system: Error %d, %s",
           error);
       throw e;
     }
-    // Linux drivers keep fixed queues (ReadSize/WriteSize have nothing to
-    // set), and O_NONBLOCK with VMIN = VTIME = 0 are the "return at once"
-    // time-outs.
+    // The device's reads return at once with what is queued; the line
+    // errors count from here.
     m_eventMask = ComputeEventMask();
-    m_errorBaseline = ReadLineErrorCounters(m_fd.Get());
+    m_device->TakeLineErrors();
     StartThreads();
   } catch (...) {
     if (m_session) m_session->Stop();
     m_session.reset();
-    ReleaseSerialDevice(m_fd.Get());
-    m_fd.Reset();
+    m_device->Release();
+    m_device.reset();
     throw;
   }
   if (OnOpen) CallHandler([this] { OnOpen(this); });
@@ -79,16 +76,16 @@ void TCustomSerialPort::Open() {
 void TCustomSerialPort::OpenDevice() {
   const std::string path = DevicePath();
   int error = 0;
-  UniqueFd fd = OpenSerialDevice(path, error);
-  if (!fd.Valid()) {
-    const bool missing = error == ENOENT || error == ENODEV || error == ENXIO;
+  bool missing = false;
+  std::unique_ptr<SerialBackend> device = OpenSerialBackend(path, error, missing);
+  if (!device) {
     ESerialPortError e(missing ? "Specified device not found (" + EscapeControls(path) + ")."
                                : "Can't open specified device " + EscapeControls(path) + " (Error " +
                                      std::to_string(error) + ", " + OsErrorText(error) + ")");
     e.deviceError = error;
     throw e;
   }
-  m_fd = std::move(fd);
+  m_device = std::move(device);
 }
 
 uint32_t TCustomSerialPort::ComputeEventMask() const {
@@ -107,14 +104,10 @@ void TCustomSerialPort::StartThreads() {
   auto s = std::make_shared<SerialSession>();
   s->owner = this;
   s->mask = m_eventMask;
-  s->device = UniqueFd(::fcntl(m_fd.Get(), F_DUPFD_CLOEXEC, 0));
-  s->eventWake = MakeWakeFd();
-  if (!m_directWrite) {
-    s->writeWake = MakeWakeFd();
-    s->capacity = static_cast<std::size_t>(m_buffers.WriteSize());
-  }
-  if (!s->device.Valid() || !s->eventWake.Valid() || (!m_directWrite && !s->writeWake.Valid()))
-    RaiseCommError(" Error setting EventMask (%d), %s", errno);
+  s->device = m_device;
+  if (!m_directWrite) s->capacity = static_cast<std::size_t>(m_buffers.WriteSize());
+  if (int error = m_device->SetEventMask(m_eventMask))
+    RaiseCommError(" Error setting EventMask (%d), %s", error);
   m_session = s;
   // Priorities are kept but not applied: raising a thread's priority needs
   // privileges a desktop user does not have.
@@ -129,8 +122,9 @@ void TCustomSerialPort::Close() {
     if (m_session) m_session->Stop();
     m_session.reset();
   }
-  ReleaseSerialDevice(m_fd.Get());
-  m_fd.Reset();
+  // The threads may still hold the device a moment: the claim goes now.
+  m_device->Release();
+  m_device.reset();
   if (OnClose && !m_destroying) OnClose(this);
 }
 
@@ -153,9 +147,9 @@ void TCustomSerialPort::ApplyLineSettings() {
   c.xonXoffIn = m_flowControl.XonXoffIn();
   c.xonChar = m_eventChars.XonChar();
   c.xoffChar = m_eventChars.XoffChar();
-  if (!LineConfigSupported(c)) RaiseCommError("Error writing dcb (%d), %s", EINVAL);
+  if (!LineConfigSupported(c)) RaiseCommError("Error writing dcb (%d), %s", kUnsupportedLineError);
   const std::string path = EscapeControls(DevicePath());
-  if (int error = ApplyLineConfig(m_fd.Get(), c)) {
+  if (int error = m_device->Apply(c, m_buffers.ReadSize(), m_buffers.WriteSize())) {
     // A port with no UART behind it (COM3 on many PCs) opens and then
     // refuses its settings: say that the system said so.
     ESerialPortError e(FormatOsError("Error writing dcb (%d), %s", error));
@@ -165,10 +159,11 @@ void TCustomSerialPort::ApplyLineSettings() {
   // Drivers keep what they cannot run (a 16550 stays at 115200 when asked
   // for 230400) without an error: the line is not used at a speed or parity
   // nobody asked for.
-  LineTaken taken;
-  if (int error = ReadLineTaken(m_fd.Get(), taken)) RaiseCommError("Error writing dcb (%d), %s", error);
-  if (std::string notTaken = LineNotTaken(path, c, taken); !notTaken.empty()) {
-    ESerialPortError e(FormatOsError("Error writing dcb (%d), %s", EINVAL));
+  std::string notTaken;
+  if (int error = m_device->CheckLineTaken(path, c, notTaken))
+    RaiseCommError("Error writing dcb (%d), %s", error);
+  if (!notTaken.empty()) {
+    ESerialPortError e(FormatOsError("Error writing dcb (%d), %s", kUnsupportedLineError));
     e.detail = std::move(notTaken);
     throw e;
   }

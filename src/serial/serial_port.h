@@ -31,6 +31,7 @@ struct TSerialStatus {
 };
 
 struct SerialSession;
+class SerialBackend;
 
 class TSerialComponent : public QObject {
   Q_OBJECT
@@ -52,14 +53,14 @@ class TCustomSerialPort : public TSerialComponent {
   // Operations (GUI thread).
   void Open();
   void Close();
-  bool IsOpen() const { return m_fd.Valid(); }
+  bool IsOpen() const { return m_device != nullptr; }
   int ReadData(char* dest, int count);
   int WriteData(const char* src, int count);
   bool WriteString(std::string_view text);
   bool WriteByte(uint8_t byte);
   void Purge(uint32_t actions);
   void PurgeAll() { Purge(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR); }
-  // Waits until the driver has sent every byte written directly (tcdrain).
+  // Waits until the driver has sent every byte written directly.
   void Drain();
   // True as soon as a byte waits in the input queue; false after `timeoutMs`.
   bool WaitForInput(int timeoutMs);
@@ -159,10 +160,10 @@ class TCustomSerialPort : public TSerialComponent {
   void CallHandler(const std::function<void()>& call);
   uint32_t ComputeEventMask() const;
 
-  UniqueFd m_fd;
+  // The open device (shared with the session's threads), else null.
+  std::shared_ptr<SerialBackend> m_device;
   std::shared_ptr<SerialSession> m_session;
   uint32_t m_eventMask = 0;
-  LineErrorCounters m_errorBaseline;
   std::mutex m_readLock;
   std::mutex m_writeLock;
   bool m_destroying = false;

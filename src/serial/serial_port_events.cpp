@@ -1,6 +1,7 @@
 // The events the threads hand over, run on the owner's thread: bytes
 // waiting, the device lost, line errors and the other line events.
 
+#include "serial_backend.h"
 #include "serial_port.h"
 #include "serial_session.h"
 
@@ -75,7 +76,7 @@ void TCustomSerialPort::HandleRxChar() {
   } catch (const ESerialPortError&) {
     // Pulled out between the event thread's look and this count: that is
     // the device loss, not an error of the receive handler.
-    if (LineHungUp(m_fd.Get())) {
+    if (m_device->HungUp(0)) {
       HandleDeviceLost();
       return;
     }

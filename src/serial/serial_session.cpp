@@ -1,9 +1,5 @@
 #include "serial_session.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <QMetaObject>
 #include <cerrno>
 #include <chrono>
@@ -13,16 +9,14 @@
 namespace {
 
 // While bytes are left unread, or a transmission is to be watched until it
-// has left, the event thread rechecks the queues at this interval: poll()
-// cannot wait for "one more byte" or "output queue empty".
+// has left, the event thread rechecks the queues at this interval: a device
+// cannot be asked to wait for "one more byte" or "output queue empty".
 constexpr int kRecheckMs = 10;
-// Pause after a failed wait or write, so a broken line does not spin.
+// Pause after a failed write, so a broken line does not spin.
 constexpr auto kRetryPause = std::chrono::milliseconds(100);
-
-void DrainWake(int eventFd) {
-  uint64_t value;
-  [[maybe_unused]] ssize_t n = ::read(eventFd, &value, sizeof value);
-}
+// The write thread hands the device its bytes in calls of at most this long,
+// so that a purge or a close reaches it between two of them.
+constexpr int kWriteSliceMs = 50;
 
 // On a worker thread: hand the events to the owner's thread and wait until
 // they were handled or the session stopped. False once stopped. The
@@ -45,13 +39,6 @@ bool HandOver(const std::shared_ptr<SerialSession>& s, uint32_t events, bool los
 
 }  // namespace
 
-UniqueFd MakeWakeFd() { return UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)); }
-
-void SignalWake(int eventFd) {
-  uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(eventFd, &one, sizeof one);
-}
-
 void SerialSession::Stop() {
   {
     std::lock_guard lock(mutex);
@@ -59,55 +46,52 @@ void SerialSession::Stop() {
   }
   handoverCv.notify_all();
   bufferCv.notify_all();
-  if (eventWake.Valid()) SignalWake(eventWake.Get());
-  if (writeWake.Valid()) SignalWake(writeWake.Get());
+  if (device) device->Wake();
 }
 
 void RunEventThread(std::shared_ptr<SerialSession> s) {
-  const int dev = s->device.Get();
-  const int wake = s->eventWake.Get();
+  SerialBackend& dev = *s->device;
+  uint32_t waitMask = s->mask;
   int leftover = 0;  // bytes the last handler left in the queue
-  LineErrorCounters errorBase = ReadLineErrorCounters(dev);
   while (!s->Stopped()) {
     const bool txWatch = (s->mask & EV_TXEMPTY) && s->txPending.load();
-    pollfd fds[2] = {{dev, 0, 0}, {wake, POLLIN, 0}};
-    if ((s->mask & EV_RXCHAR) && leftover == 0) fds[0].events = POLLIN;
+    // Bytes left unread would end every wait at once: while there are any,
+    // the wait leaves them out and the queue is looked at instead.
+    const uint32_t want = leftover > 0 ? s->mask & ~uint32_t{EV_RXCHAR} : s->mask;
+    if (want != waitMask && dev.SetEventMask(want) == 0) waitMask = want;
     const int timeout = leftover > 0 || txWatch ? kRecheckMs : -1;
-    if (::poll(fds, 2, timeout) < 0) {
-      if (errno != EINTR) {
-        std::unique_lock lock(s->mutex);
-        s->handoverCv.wait_for(lock, kRetryPause, [&] { return s->stop; });
-      }
-      continue;
-    }
-    if (fds[1].revents & POLLIN) {
-      DrainWake(wake);
-      continue;
-    }
-    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-      // The device is gone and poll() would report it for ever: say so
-      // once and stop waiting on it.
+    uint32_t events = 0;
+    const SerialBackend::WaitResult result = dev.WaitEvents(timeout, events);
+    if (result == SerialBackend::WaitResult::Woken) continue;
+    if (result == SerialBackend::WaitResult::Lost) {
+      // The device is gone and would report it for ever: say so once and
+      // stop waiting on it.
       HandOver(s, 0, true);
       return;
     }
-    uint32_t events = 0;
+    events &= s->mask;
     int in = 0, out = 0;
-    if (fds[0].revents & POLLIN) {
-      events |= EV_RXCHAR;
-    } else if (leftover > 0 && QueueCounts(dev, in, out) == 0) {
+    if (!(events & EV_RXCHAR) && leftover > 0 && dev.QueueCounts(in, out) == 0) {
       if (in > leftover)
         events |= EV_RXCHAR;
       else
         leftover = in;
     }
-    if (txWatch && QueueCounts(dev, in, out) == 0 && out == 0) {
-      s->txPending = false;
-      events |= EV_TXEMPTY;
+    if (txWatch) {
+      if (dev.QueueCounts(in, out) == 0 && out == 0) {
+        s->txPending = false;
+        events |= EV_TXEMPTY;
+      } else {
+        events &= ~uint32_t{EV_TXEMPTY};
+      }
+    } else {
+      events &= ~uint32_t{EV_TXEMPTY};
     }
     if (s->mask & EV_ERR) {
-      LineErrorCounters now = ReadLineErrorCounters(dev);
-      if (LineErrorFlags(errorBase, now) != 0) events |= EV_ERR;
-      errorBase = now;
+      if (const uint32_t errors = dev.TakeLineErrors()) {
+        s->lineErrors |= errors;
+        events |= EV_ERR;
+      }
     }
     if (events == 0) continue;
     // Only what the handler was told of and left unread is old; anything
@@ -119,8 +103,7 @@ void RunEventThread(std::shared_ptr<SerialSession> s) {
 }
 
 void RunWriteThread(std::shared_ptr<SerialSession> s) {
-  const int dev = s->device.Get();
-  const int wake = s->writeWake.Get();
+  SerialBackend& dev = *s->device;
   for (;;) {
     std::string chunk;
     uint64_t generation;
@@ -135,28 +118,15 @@ void RunWriteThread(std::shared_ptr<SerialSession> s) {
     bool failed = false;
     bool interrupted = false;
     while (written < chunk.size() && !interrupted) {
-      ssize_t n = ::write(dev, chunk.data() + written, chunk.size() - written);
-      if (n > 0) {
-        written += static_cast<std::size_t>(n);
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EAGAIN) {
+      int error = 0;
+      const long long n = dev.Write(chunk.data() + written, chunk.size() - written, kWriteSliceMs, error);
+      if (n < 0) {
         failed = true;
         break;
       }
-      pollfd fds[2] = {{dev, POLLOUT, 0}, {wake, POLLIN, 0}};
-      if (::poll(fds, 2, -1) < 0 && errno != EINTR) {
-        failed = true;
-        break;
-      }
-      if (fds[1].revents & POLLIN) {
-        DrainWake(wake);
-        std::lock_guard lock(s->mutex);
-        interrupted = s->stop || s->generation != generation;
-      } else if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        failed = true;
-      }
+      written += static_cast<std::size_t>(n);
+      std::lock_guard lock(s->mutex);
+      interrupted = s->stop || s->generation != generation;
     }
     bool empty;
     {

@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "serial_device.h"
+#include "serial_backend.h"
 
 class TCustomSerialPort;
 
@@ -30,10 +30,13 @@ struct HandoverRequest {
 struct SerialSession {
   TCustomSerialPort* owner = nullptr;  // dereferenced on the owner's thread only
   uint32_t mask = 0;
-  UniqueFd device;  // the threads' own duplicate of the device descriptor
-  UniqueFd eventWake;
-  UniqueFd writeWake;
+  // The open device, shared with the component: whoever lets go last
+  // closes it.
+  std::shared_ptr<SerialBackend> device;
   std::atomic<bool> txPending{false};
+  // Line errors the event thread took from the device and announced, for
+  // the owner's ReadErrors.
+  std::atomic<uint32_t> lineErrors{0};
 
   std::mutex mutex;  // guards everything below
   std::condition_variable handoverCv;
@@ -51,10 +54,6 @@ struct SerialSession {
     return stop;
   }
 };
-
-// An eventfd that wakes a thread waiting in poll(), and the wake itself.
-UniqueFd MakeWakeFd();
-void SignalWake(int eventFd);
 
 // The threads' bodies. Each keeps the session alive until it returns.
 void RunEventThread(std::shared_ptr<SerialSession> s);
