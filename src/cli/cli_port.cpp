@@ -5,7 +5,9 @@
 
 #include "decode_session.h"
 #include "platform_system.h"
+#ifndef VELRPT_NO_SIMULATOR
 #include "sim_runner.h"
+#endif
 
 const char* const kPortOptionsHelp =
     "  --port NAME          COM1..COM50, a device path, or a name under /dev\n"
@@ -84,6 +86,10 @@ std::string LivePort::Start(const std::vector<std::string>& repeaterIds) {
       [target] { QMetaObject::invokeMethod(target, &QCoreApplication::quit, Qt::QueuedConnection); });
   m_stopRouted = true;
   if (!m_simulate) return {};
+#ifdef VELRPT_NO_SIMULATOR
+  (void)repeaterIds;
+  return "--simulate is not available in this build of velrpt-cli; use --port";
+#else
   sim::SimOptions simOptions;
   if (!repeaterIds.empty()) {
     simOptions.repeaterId = repeaterIds.front();
@@ -94,6 +100,15 @@ std::string LivePort::Start(const std::vector<std::string>& repeaterIds) {
   if (!m_simulator->Start(&error)) return "cannot start the simulator: " + error;
   m_settings.name = m_simulator->SlavePath();
   return {};
+#endif
+}
+
+std::string LivePort::SimulatedRepeaterId() {
+#ifdef VELRPT_NO_SIMULATOR
+  return {};
+#else
+  return m_simulator ? m_simulator->RepeaterId() : std::string();
+#endif
 }
 
 void LivePort::Receive(DecodeSession& session, std::function<void(DecodeOptions&)> adjust) {

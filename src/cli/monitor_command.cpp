@@ -9,7 +9,6 @@
 #include "cli_port.h"
 #include "decode_session.h"
 #include "option_range.h"
-#include "sim_runner.h"
 
 const char* MonitorHelp() {
   static const std::string text =
@@ -62,8 +61,7 @@ int RunMonitor(const CliArgs& args) {
 
   LivePort live(port);
   if (const std::string error = live.Start(); !error.empty()) return CliError(error);
-  if (live.Simulator() && options.decode.repeaterId.empty())
-    options.decode.repeaterId = live.Simulator()->RepeaterId();
+  if (options.decode.repeaterId.empty()) options.decode.repeaterId = live.SimulatedRepeaterId();
   StreamLogSink out(stdout, true);
   DecodeSession session(options, out, true);
   live.LogTo(session.PortLog());

@@ -13,7 +13,6 @@
 #include "decode_session.h"
 #include "option_range.h"
 #include "repeater_commands.h"
-#include "sim_runner.h"
 
 namespace {
 
@@ -108,8 +107,8 @@ class CommandRun {
       CliError(error);
       return false;
     }
-    if (m_live.Simulator() && !m_options.haveId)
-      m_options.controls.repeaterId = m_live.Simulator()->RepeaterId();
+    if (const std::string id = m_live.SimulatedRepeaterId(); !id.empty() && !m_options.haveId)
+      m_options.controls.repeaterId = id;
     return true;
   }
 

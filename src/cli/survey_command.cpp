@@ -15,7 +15,6 @@
 #include "cli_port.h"
 #include "decode_session.h"
 #include "option_range.h"
-#include "sim_runner.h"
 #include "survey.h"
 #include "telegram_decoder.h"
 
@@ -125,7 +124,7 @@ class SurveySession {
 int SurveyPort(SurveyOptions& o, survey::Survey& s) {
   LivePort live(o.port);
   if (const std::string error = live.Start(); !error.empty()) return CliError(error);
-  if (live.Simulator() && o.decode.repeaterId.empty()) o.decode.repeaterId = live.Simulator()->RepeaterId();
+  if (o.decode.repeaterId.empty()) o.decode.repeaterId = live.SimulatedRepeaterId();
   SurveySession feed(o.decode, s);
   StderrLog log;
   live.LogTo(log);
