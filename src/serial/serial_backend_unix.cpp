@@ -163,10 +163,7 @@ class UnixSerial : public SerialBackend {
     return flags;
   }
 
-  bool HungUp(int error) override {
-    (void)error;
-    return LineHungUp(m_fd.Get());
-  }
+  bool HungUp(int error) override { return LineHungUp(m_fd.Get(), error); }
 
   bool WaitReadable(int timeoutMs, bool& lost) override {
     lost = false;

@@ -101,8 +101,11 @@ int ReadLineTaken(int fd, LineTaken& taken);
 // otherwise the log line that says how it runs instead.
 std::string LineNotTaken(const std::string& path, const LineConfig& asked, const LineTaken& taken);
 
-// True when the device reports a hang-up or an error: it was pulled out.
-bool LineHungUp(int fd);
+// True when the device was pulled out: the call that failed with `error`
+// was told ENODEV (a USB adapter's driver says so from the moment it is
+// unplugged, a moment before its line reports the hang-up), or the line
+// reports a hang-up or an error.
+bool LineHungUp(int fd, int error = 0);
 
 // Discards queued bytes: `input` the receive queue, `output` the transmit
 // queue. Returns 0 or errno.

@@ -192,7 +192,8 @@ std::string LineNotTaken(const std::string& path, const LineConfig& asked, const
          ParityName(asked.parity) + " asked for";
 }
 
-bool LineHungUp(int fd) {
+bool LineHungUp(int fd, int error) {
+  if (error == ENODEV) return true;
   pollfd p{fd, 0, 0};
   return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
