@@ -194,7 +194,7 @@ class Win32Serial : public SerialBackend {
       if (const int rc = QueueCounts(in, out)) return rc;
       if (out == 0) return 0;
       if (deadlineMs >= 0 && std::chrono::steady_clock::now() >= end) return ERROR_TIMEOUT;
-      ::WaitForSingleObject(m_wake.Get(), 5);
+      ::Sleep(5);  // not on the wake event: a wake meant for WaitEvents stays set
     }
   }
 

@@ -1,5 +1,6 @@
 #include "serial_port.h"
 
+#include <chrono>
 #include <thread>
 
 #include "escape_text.h"
@@ -111,19 +112,38 @@ void TCustomSerialPort::StartThreads() {
   m_session = s;
   // Priorities are kept but not applied: raising a thread's priority needs
   // privileges a desktop user does not have.
-  if (m_eventMask != 0) std::thread(RunEventThread, s).detach();
-  if (!m_directWrite) std::thread(RunWriteThread, s).detach();
+  if (m_eventMask != 0) {
+    ++s->running;
+    std::thread(RunEventThread, s).detach();
+  }
+  if (!m_directWrite) {
+    ++s->running;
+    std::thread(RunWriteThread, s).detach();
+  }
 }
 
 void TCustomSerialPort::Close() {
   if (!IsOpen()) return;
+  std::shared_ptr<SerialSession> session;
   {
     std::lock_guard lock(m_readLock);
-    if (m_session) m_session->Stop();
-    m_session.reset();
+    session = std::move(m_session);
+    if (session) session->Stop();
   }
   // The threads may still hold the device a moment: the claim goes now.
   m_device->Release();
+#ifdef _WIN32
+  // A Win32 port stays claimed until its handle is closed. The threads,
+  // stopped above and out of any hand-over, leave within moments; then the
+  // session lets go of the device, so the next open does not find it taken.
+  if (session) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (session->running.load() > 0 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (session->running.load() == 0) session->device.reset();
+  }
+#endif
+  session.reset();
   m_device.reset();
   if (OnClose && !m_destroying) OnClose(this);
 }

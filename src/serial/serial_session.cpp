@@ -1,6 +1,7 @@
 #include "serial_session.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -14,8 +15,10 @@ namespace {
 constexpr int kRecheckMs = 10;
 // Pause after a failed write, so a broken line does not spin.
 constexpr auto kRetryPause = std::chrono::milliseconds(100);
-// The write thread hands the device its bytes in calls of at most this long,
-// so that a purge or a close reaches it between two of them.
+// The write thread hands the device its bytes in pieces of at most this
+// many, each call waiting at most this long, so that a purge or a close
+// reaches it between two of them: what it held then is not sent.
+constexpr std::size_t kWritePiece = 4096;
 constexpr int kWriteSliceMs = 50;
 
 // On a worker thread: hand the events to the owner's thread and wait until
@@ -49,7 +52,17 @@ void SerialSession::Stop() {
   if (device) device->Wake();
 }
 
+namespace {
+
+struct Leaving {
+  SerialSession& s;
+  ~Leaving() { --s.running; }
+};
+
+}  // namespace
+
 void RunEventThread(std::shared_ptr<SerialSession> s) {
+  const Leaving leaving{*s};
   SerialBackend& dev = *s->device;
   uint32_t waitMask = s->mask;
   int leftover = 0;  // bytes the last handler left in the queue
@@ -103,6 +116,7 @@ void RunEventThread(std::shared_ptr<SerialSession> s) {
 }
 
 void RunWriteThread(std::shared_ptr<SerialSession> s) {
+  const Leaving leaving{*s};
   SerialBackend& dev = *s->device;
   for (;;) {
     std::string chunk;
@@ -119,7 +133,8 @@ void RunWriteThread(std::shared_ptr<SerialSession> s) {
     bool interrupted = false;
     while (written < chunk.size() && !interrupted) {
       int error = 0;
-      const long long n = dev.Write(chunk.data() + written, chunk.size() - written, kWriteSliceMs, error);
+      const std::size_t piece = std::min(kWritePiece, chunk.size() - written);
+      const long long n = dev.Write(chunk.data() + written, piece, kWriteSliceMs, error);
       if (n < 0) {
         failed = true;
         break;

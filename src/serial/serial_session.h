@@ -34,6 +34,9 @@ struct SerialSession {
   // closes it.
   std::shared_ptr<SerialBackend> device;
   std::atomic<bool> txPending{false};
+  // Threads that have not yet left; each one's last touch of the device comes
+  // before its count goes.
+  std::atomic<int> running{0};
   // Line errors the event thread took from the device and announced, for
   // the owner's ReadErrors.
   std::atomic<uint32_t> lineErrors{0};
