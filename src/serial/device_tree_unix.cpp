@@ -1,5 +1,7 @@
 #include "device_tree.h"
 
+#include "serial_backend.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -130,6 +132,8 @@ DeviceRecord DescribeDevice(const DeviceTree& tree, const std::string& name, con
 }
 
 std::optional<std::string> FindDevice(const DeviceTree& tree, const DeviceRecord& record) {
+  if (const auto present = RegisteredDevicePresent(record.path))
+    return *present ? std::optional(record.name) : std::nullopt;
   struct stat st {};
   if (::stat(record.path.c_str(), &st) == 0) {
     if (!record.identity.Valid()) return record.name;

@@ -6,6 +6,7 @@
 
 #include "device_tree.h"
 #include "platform_system.h"
+#include "serial_backend.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ DeviceRecord DescribeDevice(const DeviceTree&, const std::string& name, const st
 }
 
 std::optional<std::string> FindDevice(const DeviceTree&, const DeviceRecord& record) {
+  if (const auto present = RegisteredDevicePresent(record.path))
+    return *present ? std::optional(record.name) : std::nullopt;
   for (const std::string& port : platform::ListedSerialPorts())
     if (SameName(port, record.kernelName)) return record.name;
   return std::nullopt;

@@ -44,6 +44,18 @@ std::unique_ptr<SerialBackend> OpenSerialBackend(const std::string& path, int& e
   return SerialBackend::Open(path, error, notFound);
 }
 
+bool SerialBackendRegistered(const std::string& name) {
+  std::lock_guard lock(RegistryMutex());
+  return Registry().count(name) != 0;
+}
+
+std::optional<bool> RegisteredDevicePresent(const std::string& name) {
+  if (!SerialBackendRegistered(name)) return std::nullopt;
+  int error = 0;
+  bool notFound = false;
+  return OpenSerialBackend(name, error, notFound) != nullptr || !notFound;
+}
+
 int SerialBackend::CheckLineTaken(const std::string& shownPath, const LineConfig& asked,
                                   std::string& notTaken) {
   notTaken.clear();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "serial_device.h"  // LineConfig
@@ -85,6 +86,11 @@ void RegisterSerialBackend(const std::string& name, SerialBackendFactory factory
 void UnregisterSerialBackend(const std::string& name);
 // The registered device of that name, else SerialBackend::Open.
 std::unique_ptr<SerialBackend> OpenSerialBackend(const std::string& path, int& error, bool& notFound);
+// Whether `name` is a registered device (a port name that stands as it is).
+bool SerialBackendRegistered(const std::string& name);
+// For a registered device, whether it is there now: it opens, or is busy
+// (the open is closed at once). Nothing for any other name.
+std::optional<bool> RegisteredDevicePresent(const std::string& name);
 
 // The system's text for one of its error codes, without trailing blanks,
 // line breaks and full stop.

@@ -33,7 +33,7 @@ long ComNumber(const std::string& name) {
 #endif
 
 std::string DevicePathForPortName(const std::string& name) {
-  if (name.empty()) return name;
+  if (name.empty() || SerialBackendRegistered(name)) return name;
 #ifdef _WIN32
   // Every port opens through the device namespace (COM10 and up only so).
   if (name.compare(0, 2, "\\\\") == 0) return name;

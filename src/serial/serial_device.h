@@ -17,6 +17,7 @@ std::string FormatOsError(const std::string& templ, int error);
 // Maps a port name from the settings onto a device path: "COM3" ->
 // "/dev/ttyS2", "/dev/..." as it stands, any other name under /dev. On
 // Windows "COM3" -> "\\.\COM3", a name starting with "\\" as it stands.
+// A registered device of the program's own keeps its name (serial_backend.h).
 std::string DevicePathForPortName(const std::string& name);
 
 // Line settings in plain values, as the device layer applies them.
