@@ -10,7 +10,7 @@
 #include "main_form.h"
 #include "program.h"
 #include "qt_prompts.h"
-#include "sim_runner.h"
+#include "in_process_korvex.h"
 #include "velrpt_application.h"
 
 namespace {
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   // simulated device goes away.
   std::unique_ptr<sim::SimulatorRunner> simulator;
   if (parser.isSet(simulate)) {
-    simulator = std::make_unique<sim::SimulatorRunner>(sim::SimOptions{});
+    simulator = sim::MakeSimulator(sim::SimOptions{});
     std::string error;
     if (!simulator->Start(&error)) {
       std::fprintf(stderr, "velrpt: the simulator could not start: %s\n", error.c_str());

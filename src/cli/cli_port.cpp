@@ -5,14 +5,16 @@
 
 #include "decode_session.h"
 #include "platform_system.h"
-#ifndef VELRPT_NO_SIMULATOR
-#include "sim_runner.h"
-#endif
+#include "in_process_korvex.h"
 
 const char* const kPortOptionsHelp =
     "  --port NAME          COM1..COM50, a device path, or a name under /dev\n"
     "  --simulate           instead of --port: a simulated Korvex with its repeater and\n"
+#ifdef _WIN32
+    "                       meters, started inside this process\n"
+#else
     "                       meters, started in this process on a pseudo-terminal\n"
+#endif
     "  --speed TEXT         the speed box's text (default 19200)\n"
     "  --parity TEXT        the parity box's text (default None)\n";
 
@@ -86,29 +88,20 @@ std::string LivePort::Start(const std::vector<std::string>& repeaterIds) {
       [target] { QMetaObject::invokeMethod(target, &QCoreApplication::quit, Qt::QueuedConnection); });
   m_stopRouted = true;
   if (!m_simulate) return {};
-#ifdef VELRPT_NO_SIMULATOR
-  (void)repeaterIds;
-  return "--simulate is not available in this build of velrpt-cli; use --port";
-#else
   sim::SimOptions simOptions;
   if (!repeaterIds.empty()) {
     simOptions.repeaterId = repeaterIds.front();
     simOptions.moreRepeaterIds.assign(repeaterIds.begin() + 1, repeaterIds.end());
   }
-  m_simulator = std::make_unique<sim::SimulatorRunner>(simOptions);
+  m_simulator = sim::MakeSimulator(simOptions);
   std::string error;
   if (!m_simulator->Start(&error)) return "cannot start the simulator: " + error;
   m_settings.name = m_simulator->SlavePath();
   return {};
-#endif
 }
 
 std::string LivePort::SimulatedRepeaterId() {
-#ifdef VELRPT_NO_SIMULATOR
-  return {};
-#else
   return m_simulator ? m_simulator->RepeaterId() : std::string();
-#endif
 }
 
 void LivePort::Receive(DecodeSession& session, std::function<void(DecodeOptions&)> adjust) {

@@ -85,10 +85,8 @@ class LivePort {
   // Starts the simulator with these repeaters (default: one, 12345678) when
   // asked for; the message of what failed otherwise.
   std::string Start(const std::vector<std::string>& repeaterIds = {});
-#ifndef VELRPT_NO_SIMULATOR
   // Null without --simulate.
   sim::SimulatorRunner* Simulator() { return m_simulator.get(); }
-#endif
   // The simulated repeater's ID, "" without --simulate.
   std::string SimulatedRepeaterId();
 
@@ -129,10 +127,8 @@ class LivePort {
   bool m_simulate;
   bool m_stopRouted = false;
   bool m_lost = false;
-#ifndef VELRPT_NO_SIMULATOR
   // Started before the port and so stopped after it.
   std::unique_ptr<sim::SimulatorRunner> m_simulator;
-#endif
   TSerialPort m_comm;
   SerialCommandPort<TSerialPort> m_port{m_comm};
   PortConnection m_connection;

@@ -8,6 +8,7 @@
 #include "command_args.h"
 #include "e2e_support.h"
 #include "hex.h"
+#include "in_process_korvex.h"
 #include "local_formats.h"
 #include "port_connection.h"
 #include "pty_pair.h"
@@ -91,10 +92,12 @@ bool HasAll(const std::vector<std::string>& lines, const std::vector<std::string
   return std::all_of(wanted.begin(), wanted.end(), [&](const std::string& w) { return Has(lines, w); });
 }
 
-TEST(WindowPath, EveryCommandChangesTheRepeaterAndItsAnswerIsDecoded) {
+void EveryCommandChangesTheRepeater(bool inProcess) {
   for (const CommandCase& c : CommandCases()) {
     SCOPED_TRACE(c.name);
-    sim::SimulatorRunner simulator(Options());
+    const auto owned = inProcess ? sim::MakeInProcessSimulator(Options())
+                                 : std::make_unique<sim::SimulatorRunner>(Options());
+    sim::SimulatorRunner& simulator = *owned;
     std::string error;
     ASSERT_TRUE(simulator.Start(&error)) << error;
     WindowPath w(simulator.SlavePath(), Selected(c.args[0] == "new-id" ? c.args[1] : std::string()));
@@ -119,6 +122,13 @@ TEST(WindowPath, EveryCommandChangesTheRepeaterAndItsAnswerIsDecoded) {
     EXPECT_EQ(simulator.RepeaterId(), c.answerFrom);
   }
 }
+
+TEST(WindowPath, EveryCommandChangesTheRepeaterAndItsAnswerIsDecoded) {
+  EveryCommandChangesTheRepeater(false);
+}
+
+// The same through the device inside the process, opened by its name.
+TEST(WindowPath, EveryCommandOnTheInProcessDevice) { EveryCommandChangesTheRepeater(true); }
 
 TEST(WindowPath, DateTimeSetsTheRepeatersClock) {
   sim::SimulatorRunner simulator(Options());
@@ -184,6 +194,36 @@ TEST(WindowPath, SetInKorvexWithASilentTransceiver) {
         3);
   EXPECT_EQ(HexText(pty.Receive(expected.size())), HexText(expected));
   EXPECT_EQ(pty.ReadAvailable(), "");
+}
+
+// The in-process device pulled out and put back: the port connection tells
+// the loss, opens the device again by itself once it is back, and commands
+// go through as before; the repeater has kept what it was told.
+TEST(WindowPath, InProcessDevicePulledOutAndPutBack) {
+  auto simulator = sim::MakeInProcessSimulator(Options());
+  std::string error;
+  ASSERT_TRUE(simulator->Start(&error)) << error;
+  const std::string name = simulator->SlavePath();
+  WindowPath w(name, Selected());
+  CommandControls controls;
+  controls.repeaterId = kRepeater;
+  CommandKind kind{};
+  ASSERT_EQ(ParseCommandKind({"rx-start-hour", "9"}, kind, controls), "");
+  w.commands.Run(kind, controls);
+  ASSERT_TRUE(WaitUntil([&] { return Has(w.log.lines, "START HOUR = 9"); }, 10000)) << Joined(w.log.lines);
+
+  simulator->Unplug();
+  const std::string lost = "The serial port (" + name + ") was disconnected!";
+  ASSERT_TRUE(WaitUntil([&] { return Has(w.log.lines, lost); }, 10000)) << Joined(w.log.lines);
+  ASSERT_TRUE(simulator->Replug(&error)) << error;
+  const std::string back = "The serial port (" + name + ") is back, reconnected.";
+  ASSERT_TRUE(WaitUntil([&] { return Has(w.log.lines, back); }, 10000)) << Joined(w.log.lines);
+
+  w.log.lines.clear();
+  ASSERT_EQ(ParseCommandKind({"rx-hours", "3"}, kind, controls), "");
+  w.commands.Run(kind, controls);
+  ASSERT_TRUE(WaitUntil([&] { return Has(w.log.lines, "WORK HOURS RX = 3"); }, 10000)) << Joined(w.log.lines);
+  EXPECT_TRUE(Has(w.log.lines, "START HOUR = 9")) << Joined(w.log.lines);
 }
 
 }  // namespace
