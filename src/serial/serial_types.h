@@ -180,102 +180,111 @@ class TSerialPersistent {
 class TSerialBuffers : public TSerialPersistent {
  public:
   TSerialBuffers() = default;
-  TSerialBuffers(const TSerialBuffers& other) : TSerialPersistent() { CopyFields(other); }
+  TSerialBuffers(const TSerialBuffers& other) : TSerialPersistent(), m_f(other.m_f) {}
   TSerialBuffers& operator=(const TSerialBuffers& other);
 
-  int ReadSize() const { return m_readSize; }
-  int WriteSize() const { return m_writeSize; }
-  int ReadTimeout() const { return m_readTimeout; }
-  int WriteTimeout() const { return m_writeTimeout; }
-  int XonLimit() const { return m_xonLimit; }
-  int XoffLimit() const { return m_xoffLimit; }
+  int ReadSize() const { return m_f.readSize; }
+  int WriteSize() const { return m_f.writeSize; }
+  int ReadTimeout() const { return m_f.readTimeout; }
+  int WriteTimeout() const { return m_f.writeTimeout; }
+  int XonLimit() const { return m_f.xonLimit; }
+  int XoffLimit() const { return m_f.xoffLimit; }
 
-  void SetReadSize(int value) { Set(m_readSize, Clamp(value)); }
-  void SetWriteSize(int value) { Set(m_writeSize, Clamp(value)); }
+  void SetReadSize(int value) { Set(m_f.readSize, Clamp(value)); }
+  void SetWriteSize(int value) { Set(m_f.writeSize, Clamp(value)); }
   // The two time-outs are read at the moment of use, so they need no notification.
-  void SetReadTimeout(int value) { m_readTimeout = Clamp(value); }
-  void SetWriteTimeout(int value) { m_writeTimeout = Clamp(value); }
-  void SetXonLimit(int value) { Set(m_xonLimit, Clamp(value)); }
-  void SetXoffLimit(int value) { Set(m_xoffLimit, Clamp(value)); }
+  void SetReadTimeout(int value) { m_f.readTimeout = Clamp(value); }
+  void SetWriteTimeout(int value) { m_f.writeTimeout = Clamp(value); }
+  void SetXonLimit(int value) { Set(m_f.xonLimit, Clamp(value)); }
+  void SetXoffLimit(int value) { Set(m_f.xoffLimit, Clamp(value)); }
 
  private:
   static int Clamp(int value) { return value < 0 ? 0 : value; }
   friend class TSerialPersistent;  // AssignAll
-  void CopyFields(const TSerialBuffers& other);
+  void CopyFields(const TSerialBuffers& other) { m_f = other.m_f; }
 
-  int m_readSize = 4096;
-  int m_writeSize = 2048;
-  int m_readTimeout = 1000;
-  int m_writeTimeout = 1000;
-  int m_xonLimit = 1024;
-  int m_xoffLimit = 1024;
+  // Every field, so a copy takes each one, a field added later included.
+  struct Fields {
+    int readSize = 4096;
+    int writeSize = 2048;
+    int readTimeout = 1000;
+    int writeTimeout = 1000;
+    int xonLimit = 1024;
+    int xoffLimit = 1024;
+  } m_f;
 };
 
 // Hardware and software flow control.
 class TSerialFlowControl : public TSerialPersistent {
  public:
   TSerialFlowControl() = default;
-  TSerialFlowControl(const TSerialFlowControl& other) : TSerialPersistent() { CopyFields(other); }
+  TSerialFlowControl(const TSerialFlowControl& other) : TSerialPersistent(), m_f(other.m_f) {}
   TSerialFlowControl& operator=(const TSerialFlowControl& other);
 
-  bool OutCtsFlow() const { return m_outCtsFlow; }
-  bool OutDsrFlow() const { return m_outDsrFlow; }
-  TControlDtr ControlDtr() const { return m_controlDtr; }
-  TControlRts ControlRts() const { return m_controlRts; }
-  bool XonXoffOut() const { return m_xonXoffOut; }
-  bool XonXoffIn() const { return m_xonXoffIn; }
-  bool DsrSensitivity() const { return m_dsrSensitivity; }
-  bool TxContinueOnXoff() const { return m_txContinueOnXoff; }
+  bool OutCtsFlow() const { return m_f.outCtsFlow; }
+  bool OutDsrFlow() const { return m_f.outDsrFlow; }
+  TControlDtr ControlDtr() const { return m_f.controlDtr; }
+  TControlRts ControlRts() const { return m_f.controlRts; }
+  bool XonXoffOut() const { return m_f.xonXoffOut; }
+  bool XonXoffIn() const { return m_f.xonXoffIn; }
+  bool DsrSensitivity() const { return m_f.dsrSensitivity; }
+  bool TxContinueOnXoff() const { return m_f.txContinueOnXoff; }
 
-  void SetOutCtsFlow(bool value) { Set(m_outCtsFlow, value); }
-  void SetOutDsrFlow(bool value) { Set(m_outDsrFlow, value); }
-  void SetControlDtr(TControlDtr value) { Set(m_controlDtr, value); }
-  void SetControlRts(TControlRts value) { Set(m_controlRts, value); }
-  void SetXonXoffOut(bool value) { Set(m_xonXoffOut, value); }
-  void SetXonXoffIn(bool value) { Set(m_xonXoffIn, value); }
-  void SetDsrSensitivity(bool value) { Set(m_dsrSensitivity, value); }
-  void SetTxContinueOnXoff(bool value) { Set(m_txContinueOnXoff, value); }
+  void SetOutCtsFlow(bool value) { Set(m_f.outCtsFlow, value); }
+  void SetOutDsrFlow(bool value) { Set(m_f.outDsrFlow, value); }
+  void SetControlDtr(TControlDtr value) { Set(m_f.controlDtr, value); }
+  void SetControlRts(TControlRts value) { Set(m_f.controlRts, value); }
+  void SetXonXoffOut(bool value) { Set(m_f.xonXoffOut, value); }
+  void SetXonXoffIn(bool value) { Set(m_f.xonXoffIn, value); }
+  void SetDsrSensitivity(bool value) { Set(m_f.dsrSensitivity, value); }
+  void SetTxContinueOnXoff(bool value) { Set(m_f.txContinueOnXoff, value); }
 
  private:
   friend class TSerialPersistent;  // AssignAll
-  void CopyFields(const TSerialFlowControl& other);
+  void CopyFields(const TSerialFlowControl& other) { m_f = other.m_f; }
 
-  bool m_outCtsFlow = false;
-  bool m_outDsrFlow = false;
-  TControlDtr m_controlDtr = dtrDisabled;
-  TControlRts m_controlRts = rtsDisabled;
-  bool m_xonXoffOut = false;
-  bool m_xonXoffIn = false;
-  bool m_dsrSensitivity = false;
-  bool m_txContinueOnXoff = false;
+  // Every field, so a copy takes each one, a field added later included.
+  struct Fields {
+    bool outCtsFlow = false;
+    bool outDsrFlow = false;
+    TControlDtr controlDtr = dtrDisabled;
+    TControlRts controlRts = rtsDisabled;
+    bool xonXoffOut = false;
+    bool xonXoffIn = false;
+    bool dsrSensitivity = false;
+    bool txContinueOnXoff = false;
+  } m_f;
 };
 
 // Special characters of the line.
 class TSerialEventChars : public TSerialPersistent {
  public:
   TSerialEventChars() = default;
-  TSerialEventChars(const TSerialEventChars& other) : TSerialPersistent() { CopyFields(other); }
+  TSerialEventChars(const TSerialEventChars& other) : TSerialPersistent(), m_f(other.m_f) {}
   TSerialEventChars& operator=(const TSerialEventChars& other);
 
-  uint8_t XonChar() const { return m_xonChar; }
-  uint8_t XoffChar() const { return m_xoffChar; }
-  uint8_t ErrorChar() const { return m_errorChar; }
-  uint8_t EventChar() const { return m_eventChar; }
-  uint8_t EofChar() const { return m_eofChar; }
+  uint8_t XonChar() const { return m_f.xonChar; }
+  uint8_t XoffChar() const { return m_f.xoffChar; }
+  uint8_t ErrorChar() const { return m_f.errorChar; }
+  uint8_t EventChar() const { return m_f.eventChar; }
+  uint8_t EofChar() const { return m_f.eofChar; }
 
-  void SetXonChar(uint8_t value) { Set(m_xonChar, value); }
-  void SetXoffChar(uint8_t value) { Set(m_xoffChar, value); }
-  void SetErrorChar(uint8_t value) { Set(m_errorChar, value); }
-  void SetEventChar(uint8_t value) { Set(m_eventChar, value); }
-  void SetEofChar(uint8_t value) { Set(m_eofChar, value); }
+  void SetXonChar(uint8_t value) { Set(m_f.xonChar, value); }
+  void SetXoffChar(uint8_t value) { Set(m_f.xoffChar, value); }
+  void SetErrorChar(uint8_t value) { Set(m_f.errorChar, value); }
+  void SetEventChar(uint8_t value) { Set(m_f.eventChar, value); }
+  void SetEofChar(uint8_t value) { Set(m_f.eofChar, value); }
 
  private:
   friend class TSerialPersistent;  // AssignAll
-  void CopyFields(const TSerialEventChars& other);
+  void CopyFields(const TSerialEventChars& other) { m_f = other.m_f; }
 
-  uint8_t m_xonChar = 17;
-  uint8_t m_xoffChar = 19;
-  uint8_t m_errorChar = 0;
-  uint8_t m_eventChar = 0;
-  uint8_t m_eofChar = 0;
+  // Every field, so a copy takes each one, a field added later included.
+  struct Fields {
+    uint8_t xonChar = 17;
+    uint8_t xoffChar = 19;
+    uint8_t errorChar = 0;
+    uint8_t eventChar = 0;
+    uint8_t eofChar = 0;
+  } m_f;
 };
