@@ -13,7 +13,7 @@ VelRptApplication::VelRptApplication(int& argc, char** argv) : QApplication(argc
   m_flashTime = styleHints()->cursorFlashTime();
   m_blinkEnd.setSingleShot(true);
   m_blinkEnd.setInterval(kCursorBlinkMs);
-  connect(&m_blinkEnd, &QTimer::timeout, this, [this] { styleHints()->setCursorFlashTime(0); });
+  connect(&m_blinkEnd, &QTimer::timeout, this, [] { QApplication::styleHints()->setCursorFlashTime(0); });
   if (m_flashTime > 0) m_blinkEnd.start();
 }
 

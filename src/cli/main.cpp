@@ -13,16 +13,12 @@ namespace {
 
 const CliCommand kCommands[] = {
     {"decode", "decode a recorded serial byte stream", RunDecode, DecodeHelp},
-#ifndef VELRPT_NO_PORT_COMMANDS
     {"monitor", "print the log lines of a live serial port", RunMonitor, MonitorHelp},
-#endif
     {"frame", "print the frame of one repeater command", RunFrame, FrameHelp},
-#ifndef VELRPT_NO_PORT_COMMANDS
     {"send", "send one repeater command and print its answers", RunSend, SendHelp},
     {"survey", "which meters are heard directly and through the repeater", RunSurvey, SurveyHelp},
     {"set-in-korvex", "write the repeater's ID into the Korvex", RunSetInKorvex, SetInKorvexHelp},
     {"provision", "apply settings to repeaters and confirm them", RunProvision, ProvisionHelp},
-#endif
 };
 
 void Usage(FILE* out) {
