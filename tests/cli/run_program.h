@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <string>
 
@@ -13,8 +14,10 @@ struct ProgramResult {
 };
 
 inline ProgramResult RunProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
-                                int timeoutMs = 60000) {
+                                int timeoutMs = 60000,
+                                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
   QProcess p;
+  p.setProcessEnvironment(env);
   p.start(program, args);
   ProgramResult r;
   if (!p.waitForStarted(timeoutMs)) return r;

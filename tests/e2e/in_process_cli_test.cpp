@@ -17,24 +17,12 @@ using namespace e2e;
 const QString kCli = VELRPT_CLI;
 
 ProgramResult RunOn(bool inProcess, const QStringList& args) {
-  QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   if (inProcess)
     env.insert("VELRPT_SIMULATOR", "in-process");
   else
     env.remove("VELRPT_SIMULATOR");
-  p.setProcessEnvironment(env);
-  p.start(kCli, args);
-  ProgramResult r;
-  if (!p.waitForStarted(60000) || !p.waitForFinished(60000)) {
-    p.kill();
-    p.waitForFinished();
-    return r;
-  }
-  r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  r.out = p.readAllStandardOutput().toStdString();
-  r.err = p.readAllStandardError().toStdString();
-  return r;
+  return RunProgram(kCli, args, {}, 60000, env);
 }
 
 // What neither the moment nor the line decides: the port's line without

@@ -18,18 +18,6 @@ using namespace simtest;
 
 namespace {
 
-constexpr int kLimitMs = 15000;
-
-sim::SimOptions FastOptions(std::uint64_t seed) {
-  sim::SimOptions o;
-  o.seed = seed;
-  o.intervalMs = 0;
-  o.answerDelayMinMs = 5;
-  o.answerDelayMaxMs = 20;
-  o.startTime = sim::CivilTime{2026, 12, 7, 9, 7, 30};
-  return o;
-}
-
 // Starts a runner, reads everything it sends until it has finished.
 std::string ReadAllOf(sim::SimOptions options) {
   sim::SimulatorRunner runner(std::move(options));

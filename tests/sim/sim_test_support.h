@@ -19,10 +19,24 @@
 #include "log_sink.h"
 #include "receive_handler.h"
 #include "repeater_answer.h"
+#include "sim_runner.h"
 #include "string_grid.h"
 #include "telegram_decoder.h"
 
 namespace simtest {
+
+constexpr int kLimitMs = 15000;
+
+// A simulator that sends meter traffic flat out and answers within 5-20 ms.
+inline sim::SimOptions FastOptions(std::uint64_t seed) {
+  sim::SimOptions o;
+  o.seed = seed;
+  o.intervalMs = 0;
+  o.answerDelayMinMs = 5;
+  o.answerDelayMaxMs = 20;
+  o.startTime = sim::CivilTime{2026, 12, 7, 9, 7, 30};
+  return o;
+}
 
 inline std::string B(std::initializer_list<int> bytes) {
   std::string s;
